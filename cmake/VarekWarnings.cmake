@@ -1,0 +1,7 @@
+# The project's own targets build with warnings as errors; third-party code
+# (GoogleTest) keeps its own flags.
+function(varek_strict target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wnon-virtual-dtor -Wold-style-cast
+    -Wcast-align -Woverloaded-virtual -Wnull-dereference -Werror)
+endfunction()

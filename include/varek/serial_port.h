@@ -1,0 +1,75 @@
+#ifndef VAREK_SERIAL_PORT_H
+#define VAREK_SERIAL_PORT_H
+
+#include <cstdint>
+
+#include "varek/export.h"
+
+// The class interface exposes the port's operating-system types, so this is
+// the one public place where they appear.
+#ifdef _WIN32
+#  ifndef WIN32_LEAN_AND_MEAN
+#    define WIN32_LEAN_AND_MEAN
+#  endif
+#  include <windows.h>
+using PortNameChar = wchar_t;      // port names are UTF-16, e.g. L"\\\\.\\COM12"
+using NativePortHandle = HANDLE;   // INVALID_HANDLE_VALUE while closed
+using CommTimeouts = COMMTIMEOUTS;
+#else
+using PortNameChar = char;         // device paths are UTF-8, e.g. "/dev/ttyUSB0"
+using NativePortHandle = int;      // a file descriptor, -1 while closed
+
+// The five fields of the Windows record, so that code setting time-outs reads
+// the same on both platforms. Only the write fields take effect here: Read
+// always waits up to its own time-out for the first byte.
+struct CommTimeouts {
+    std::uint32_t ReadIntervalTimeout;
+    std::uint32_t ReadTotalTimeoutMultiplier;
+    std::uint32_t ReadTotalTimeoutConstant;
+    std::uint32_t WriteTotalTimeoutMultiplier;
+    std::uint32_t WriteTotalTimeoutConstant;
+};
+#endif
+
+enum class StopBits : std::int32_t { One = 0, OnePointFive = 1, Two = 2 };
+
+enum class Parity : std::int32_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
+
+// One serial port, opened exclusively, moving raw bytes with a time-out per
+// call. Read and Write return the byte count (a time-out is a short count, not
+// an error) or -1 on failure.
+class VAREK_API SerialPort {
+public:
+    SerialPort();
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    bool Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
+              StopBits stop_bits, Parity parity);
+    void Close();
+    bool IsOpen() const;
+    NativePortHandle GetHandle() const;
+
+    bool SetTimeouts(const CommTimeouts& timeouts);
+    // The first argument has no effect; the second is the write time-out in ms.
+    bool SetTimeout(std::int32_t unused, std::int32_t write_timeout_ms);
+
+    std::int32_t Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
+    std::int32_t Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
+
+private:
+#ifdef _WIN32
+    bool CreateOverlappedEvents();
+    void DestroyOverlappedEvents();
+
+    HANDLE handle;
+    OVERLAPPED read_overlapped;
+    OVERLAPPED write_overlapped;
+#else
+    int handle;
+    CommTimeouts timeouts;
+#endif
+};
+
+#endif

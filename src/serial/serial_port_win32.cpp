@@ -1,0 +1,202 @@
+// SerialPort on Win32 overlapped I/O. Method order mirrors serial_port_posix.cpp.
+#include <cstring>
+
+#include "varek/serial_port.h"
+
+namespace {
+
+// DCB flag word (the 32 bits after BaudRate). Cleared: fParity, fOutxCtsFlow,
+// fOutxDsrFlow, fDtrControl, fOutX, fInX, fRtsControl. Set: fBinary,
+// fDtrControl = DTR_CONTROL_ENABLE, fRtsControl = RTS_CONTROL_ENABLE. The
+// rest (fDsrSensitivity, fTXContinueOnXoff, fErrorChar, fNull,
+// fAbortOnError) keeps what the driver reported.
+constexpr DWORD kFlagsKeptMask = 0xFFFFDCD1;
+constexpr DWORD kFlagsBinaryDtrRts = 0x1011;
+constexpr DWORD kFlagParity = 0x0002;
+
+BYTE ToDcbParity(Parity parity) {
+    switch (parity) {
+    case Parity::None: return NOPARITY;
+    case Parity::Odd: return ODDPARITY;
+    case Parity::Even: return EVENPARITY;
+    case Parity::Mark: return MARKPARITY;
+    case Parity::Space: return SPACEPARITY;
+    }
+    return NOPARITY;
+}
+
+BYTE ToDcbStopBits(StopBits stop_bits) {
+    switch (stop_bits) {
+    case StopBits::One: return ONESTOPBIT;
+    case StopBits::OnePointFive: return ONE5STOPBITS;
+    case StopBits::Two: return TWOSTOPBITS;
+    }
+    return ONESTOPBIT;
+}
+
+// MAXDWORD interval with zero totals makes ReadFile complete at once with
+// whatever has arrived, like a non-blocking socket read; writes get no
+// driver time-out and are bounded by Write's own wait.
+COMMTIMEOUTS ReturnAtOnceTimeouts(DWORD write_total_ms) {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.WriteTotalTimeoutConstant = write_total_ms;
+    return timeouts;
+}
+
+DWORD ToWaitMs(std::int32_t timeout_ms) {
+    return timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
+}
+
+// Issues one overlapped request and waits for it. On time-out the request is
+// cancelled and waited for, so it no longer owns the caller's buffer or the
+// OVERLAPPED record once we return; the count it had moved is the result.
+// `issue(transferred, request)` is the ReadFile or WriteFile call.
+template <typename Issue>
+std::int32_t TransferOverlapped(HANDLE handle, OVERLAPPED& request, std::int32_t timeout_ms,
+                                bool eof_returns_count, Issue issue) {
+    ResetEvent(request.hEvent);
+    request.Offset = 0;
+    request.OffsetHigh = 0;
+    DWORD transferred = 0;
+    if (issue(transferred, request)) return static_cast<std::int32_t>(transferred);
+    if (GetLastError() != ERROR_IO_PENDING) return -1;
+
+    const DWORD wait = WaitForSingleObject(request.hEvent, ToWaitMs(timeout_ms));
+    if (wait == WAIT_TIMEOUT) {
+        CancelIo(handle);
+        GetOverlappedResult(handle, &request, &transferred, TRUE);
+        return static_cast<std::int32_t>(transferred);
+    }
+    if (wait != WAIT_OBJECT_0) return -1;
+    if (GetOverlappedResult(handle, &request, &transferred, FALSE)) {
+        return static_cast<std::int32_t>(transferred);
+    }
+    const DWORD error = GetLastError();
+    if (eof_returns_count && (error == ERROR_HANDLE_EOF || error == ERROR_IO_INCOMPLETE)) {
+        return static_cast<std::int32_t>(transferred);
+    }
+    return -1;
+}
+
+}  // namespace
+
+SerialPort::SerialPort() : handle(INVALID_HANDLE_VALUE), read_overlapped{}, write_overlapped{} {}
+
+SerialPort::~SerialPort() { Close(); }
+
+bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
+                      StopBits stop_bits, Parity parity) {
+    if (IsOpen()) Close();
+    if (port_name == nullptr) return false;
+    if (!CreateOverlappedEvents()) return false;
+
+    // Share mode 0: no second opener, in this process or another, until Close.
+    handle = CreateFileW(port_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DestroyOverlappedEvents();
+        return false;
+    }
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!GetCommState(handle, &dcb)) {
+        Close();
+        return false;
+    }
+    dcb.BaudRate = static_cast<DWORD>(baud);
+    dcb.ByteSize = static_cast<BYTE>(data_bits & 0xFF);
+    dcb.Parity = ToDcbParity(parity);
+    dcb.StopBits = ToDcbStopBits(stop_bits);
+    // The bit fields are rewritten as one word; fParity follows whether any
+    // parity was asked for, even a value that maps to NOPARITY.
+    DWORD flags = 0;
+    static_assert(sizeof(DCB) == 28, "DCB layout");
+    std::memcpy(&flags, reinterpret_cast<const BYTE*>(&dcb) + 8, sizeof(flags));
+    flags = (flags & kFlagsKeptMask) | kFlagsBinaryDtrRts |
+            (parity != Parity::None ? kFlagParity : 0);
+    std::memcpy(reinterpret_cast<BYTE*>(&dcb) + 8, &flags, sizeof(flags));
+    if (!SetCommState(handle, &dcb)) {
+        Close();
+        return false;
+    }
+
+    // Best effort: a port that took its line settings is usable even if a
+    // driver refuses these two.
+    PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    COMMTIMEOUTS timeouts = ReturnAtOnceTimeouts(0);
+    SetCommTimeouts(handle, &timeouts);
+    return true;
+}
+
+void SerialPort::Close() {
+    if (handle != INVALID_HANDLE_VALUE) {
+        CancelIo(handle);
+        CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    DestroyOverlappedEvents();
+}
+
+bool SerialPort::IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
+
+NativePortHandle SerialPort::GetHandle() const { return handle; }
+
+bool SerialPort::SetTimeouts(const CommTimeouts& timeouts) {
+    if (!IsOpen()) return false;
+    COMMTIMEOUTS copy = timeouts;
+    return SetCommTimeouts(handle, &copy) != 0;
+}
+
+bool SerialPort::SetTimeout(std::int32_t /*unused*/, std::int32_t write_timeout_ms) {
+    if (!IsOpen()) return false;
+    COMMTIMEOUTS timeouts = ReturnAtOnceTimeouts(static_cast<DWORD>(write_timeout_ms));
+    return SetCommTimeouts(handle, &timeouts) != 0;
+}
+
+std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
+    if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
+    if (read_overlapped.hEvent == nullptr && !CreateOverlappedEvents()) return -1;
+    return TransferOverlapped(handle, read_overlapped, timeout_ms, true,
+                              [&](DWORD& transferred, OVERLAPPED& request) {
+                                  return ReadFile(handle, buffer, static_cast<DWORD>(count),
+                                                  &transferred, &request);
+                              });
+}
+
+std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count,
+                               std::int32_t timeout_ms) {
+    if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
+    if (write_overlapped.hEvent == nullptr && !CreateOverlappedEvents()) return -1;
+    return TransferOverlapped(handle, write_overlapped, timeout_ms, false,
+                              [&](DWORD& transferred, OVERLAPPED& request) {
+                                  return WriteFile(handle, buffer, static_cast<DWORD>(count),
+                                                   &transferred, &request);
+                              });
+}
+
+bool SerialPort::CreateOverlappedEvents() {
+    DestroyOverlappedEvents();  // the pair is made whole, never beside a survivor
+    // Manual reset, so the event stays signalled until the next request
+    // resets it, whichever of the wait and GetOverlappedResult looks first.
+    read_overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (read_overlapped.hEvent == nullptr) return false;
+    write_overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (write_overlapped.hEvent == nullptr) {
+        DestroyOverlappedEvents();
+        return false;
+    }
+    return true;
+}
+
+void SerialPort::DestroyOverlappedEvents() {
+    if (read_overlapped.hEvent != nullptr) {
+        CloseHandle(read_overlapped.hEvent);
+        read_overlapped.hEvent = nullptr;
+    }
+    if (write_overlapped.hEvent != nullptr) {
+        CloseHandle(write_overlapped.hEvent);
+        write_overlapped.hEvent = nullptr;
+    }
+}

@@ -1,0 +1,195 @@
+// The receive path driven by scripted reads and a scripted clock: every way
+// a reply can be cut, delayed or damaged, without a port.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+#include "protocol/frame_receiver.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes MakeReply() {
+    Bytes frame;
+    const std::uint8_t payload[] = {0x12, 0x34};
+    VarekDDG::BuildFrame(0x93, 1, payload, 2, frame);
+    return frame;
+}
+const Bytes kReply = MakeReply();
+
+// One scripted read result: bytes to hand out (at most what is asked), or a
+// failure. Every read advances the clock by the wait it was given when it
+// returns nothing, and by 1 ms when it returns bytes.
+struct ScriptedLine {
+    std::deque<Bytes> reads;
+    bool fail_when_empty = false;
+    std::uint32_t clock = 0;
+    std::vector<std::int32_t> waits;
+
+    std::int32_t Read(std::uint8_t* buffer, std::int32_t count, std::int32_t wait_ms) {
+        waits.push_back(wait_ms);
+        if (reads.empty()) {
+            clock += static_cast<std::uint32_t>(wait_ms);
+            return fail_when_empty ? -1 : 0;
+        }
+        Bytes& next = reads.front();
+        const auto taken = std::min<std::size_t>(next.size(), static_cast<std::size_t>(count));
+        std::copy_n(next.begin(), taken, buffer);
+        next.erase(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(taken));
+        if (next.empty()) reads.pop_front();
+        clock += taken == 0 ? static_cast<std::uint32_t>(wait_ms) : 1u;
+        return static_cast<std::int32_t>(taken);
+    }
+
+    bool Receive(VarekFrame& reply, std::int32_t timeout_ms) {
+        return varek::ReceiveFrame(
+            [this](std::uint8_t* buffer, std::int32_t count, std::int32_t wait_ms) {
+                return Read(buffer, count, wait_ms);
+            },
+            [this] { return clock; }, reply, timeout_ms);
+    }
+};
+
+Bytes Concat(const Bytes& a, const Bytes& b) {
+    Bytes joined = a;
+    joined.insert(joined.end(), b.begin(), b.end());
+    return joined;
+}
+
+TEST(ReceiveFrame, FindsTheHeadAfterNoise) {
+    ScriptedLine line;
+    line.reads = {Concat({0x00, 0x90, 0xEB, 0x12, 0xEB, 0xEB, 0x90}, Bytes(kReply.begin() + 2, kReply.end()))};
+    VarekFrame reply;
+    ASSERT_TRUE(line.Receive(reply, 1000));
+    EXPECT_EQ(reply.cmd, 0x93);
+    EXPECT_EQ(reply.data, Bytes({0x12, 0x34}));
+}
+
+TEST(ReceiveFrame, EbThenOtherByteThen90IsNoHead) {
+    ScriptedLine line;
+    line.reads = {Concat({0xEB, 0x00, 0x90}, kReply)};
+    VarekFrame reply;
+    ASSERT_TRUE(line.Receive(reply, 1000));
+    EXPECT_EQ(reply.cmd, 0x93);
+}
+
+TEST(ReceiveFrame, AssemblesAReplyCutIntoSingleBytes) {
+    ScriptedLine line;
+    for (const std::uint8_t byte : kReply) line.reads.push_back({byte});
+    line.reads.insert(line.reads.begin() + 3, Bytes{});  // a read that brings nothing
+    VarekFrame reply;
+    ASSERT_TRUE(line.Receive(reply, 1000));
+    EXPECT_EQ(reply.param, 1);
+}
+
+TEST(ReceiveFrame, UsesEachPhasesReadWait) {
+    ScriptedLine line;
+    line.reads = {{0xEB}, {0x90}, {0x08}, {0x00}, Bytes(kReply.begin() + 4, kReply.end())};
+    VarekFrame reply;
+    ASSERT_TRUE(line.Receive(reply, 1000));
+    EXPECT_EQ(line.waits, (std::vector<std::int32_t>{50, 50, 50, 50, 100}));
+}
+
+TEST(ReceiveFrame, ReadsOnlyTheFrameAndLeavesWhatFollows) {
+    ScriptedLine line;
+    line.reads = {Concat(kReply, {0xAA, 0xBB})};
+    VarekFrame reply;
+    ASSERT_TRUE(line.Receive(reply, 1000));
+    ASSERT_EQ(line.reads.size(), 1u);
+    EXPECT_EQ(line.reads.front(), Bytes({0xAA, 0xBB}));
+}
+
+TEST(ReceiveFrame, ShortLengthFailsAtOnceAndKeepsEarlierFields) {
+    ScriptedLine line;
+    line.reads = {{0xEB, 0x90, 0x05, 0x00}, kReply};
+    VarekFrame reply;
+    reply.cmd = 0x77;
+    reply.param = 0x1234;
+    reply.data = {9};
+    reply.valid = true;
+    EXPECT_FALSE(line.Receive(reply, 1000));
+    EXPECT_FALSE(reply.valid);
+    EXPECT_EQ(reply.cmd, 0x77);
+    EXPECT_EQ(reply.param, 0x1234);
+    EXPECT_EQ(reply.data, Bytes{9});
+    EXPECT_EQ(line.reads.size(), 1u) << "no second hunt after a bad length";
+}
+
+TEST(ReceiveFrame, DamagedFrameResetsTheRecord) {
+    Bytes bad_tail = kReply;
+    bad_tail.back() = 0x00;
+    ScriptedLine line;
+    line.reads = {bad_tail};
+    VarekFrame reply;
+    reply.cmd = 0x77;
+    EXPECT_FALSE(line.Receive(reply, 1000));
+    EXPECT_EQ(reply.cmd, 0);
+}
+
+TEST(ReceiveFrame, ZeroOrNegativeTimeoutFailsBeforeReading) {
+    for (const std::int32_t timeout : {0, -1}) {
+        ScriptedLine line;
+        line.reads = {kReply};
+        VarekFrame reply;
+        EXPECT_FALSE(line.Receive(reply, timeout));
+        EXPECT_TRUE(line.waits.empty());
+    }
+}
+
+TEST(ReceiveFrame, SilenceFailsAtTheDeadlineInEveryPhase) {
+    const std::vector<Bytes> partial = {{}, {0xEB, 0x90}, {0xEB, 0x90, 0x08}, {0xEB, 0x90, 0x08, 0x00, 0x93}};
+    for (const Bytes& before_silence : partial) {
+        ScriptedLine line;
+        if (!before_silence.empty()) line.reads = {before_silence};
+        VarekFrame reply;
+        EXPECT_FALSE(line.Receive(reply, 1000));
+        EXPECT_GE(line.clock, 1000u);
+        EXPECT_LE(line.clock, 1000u + 100u);
+    }
+}
+
+TEST(ReceiveFrame, ABodyCompletedByALateReadIsStillAccepted) {
+    ScriptedLine line;
+    line.reads = {Bytes(kReply.begin(), kReply.begin() + 6)};
+    // The rest arrives in a read that starts before the deadline and ends after it.
+    VarekFrame reply;
+    bool late_read_done = false;
+    const bool accepted = varek::ReceiveFrame(
+        [&](std::uint8_t* buffer, std::int32_t count, std::int32_t wait_ms) {
+            if (!line.reads.empty()) return line.Read(buffer, count, wait_ms);
+            if (line.clock < 900) {
+                line.clock += static_cast<std::uint32_t>(wait_ms);
+                return 0;
+            }
+            late_read_done = true;
+            line.clock += 100;  // ends past the 1000 ms deadline
+            std::copy(kReply.begin() + 6, kReply.end(), buffer);
+            return static_cast<std::int32_t>(kReply.size() - 6);
+        },
+        [&] { return line.clock; }, reply, 1000);
+    EXPECT_TRUE(late_read_done);
+    EXPECT_TRUE(accepted);
+    EXPECT_GT(line.clock, 1000u);
+}
+
+TEST(ReceiveFrame, ClockWrapDoesNotEndTheWait) {
+    ScriptedLine line;
+    line.clock = 0xFFFFFF00u;  // wraps 256 ms into the receive
+    VarekFrame reply;
+    EXPECT_FALSE(line.Receive(reply, 1000));
+    EXPECT_GE(line.clock - 0xFFFFFF00u, 1000u);
+}
+
+TEST(ReceiveFrame, ReadFailureEndsTheReceive) {
+    ScriptedLine line;
+    line.reads = {{0xEB, 0x90, 0x08}};
+    line.fail_when_empty = true;
+    VarekFrame reply;
+    EXPECT_FALSE(line.Receive(reply, 1000));
+    EXPECT_LT(line.clock, 1000u);
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+#include "sim_control.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "control_socket.h"
+#include "hex_text.h"
+
+namespace varek::test {
+
+namespace {
+
+std::string RequiredEnv(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        throw std::runtime_error(std::string(name) +
+                                 " is not set: run this test through ctest (tests/run_with_sim.sh)");
+    }
+    return value;
+}
+
+std::vector<std::uint8_t> HexAnswer(const std::string& answer) {
+    auto bytes = sim::FromHex(answer);
+    if (!bytes) throw std::runtime_error("simulator sent bad hex: " + answer);
+    return *bytes;
+}
+
+}  // namespace
+
+std::string ControlSocket::Ask(const std::string& line) {
+    if (!SendText(socket_, line + "\n")) throw std::runtime_error("control channel closed");
+    for (;;) {
+        const std::size_t newline = pending_.find('\n');
+        if (newline != std::string::npos) {
+            std::string answer = pending_.substr(0, newline);
+            pending_.erase(0, newline + 1);
+            return answer;
+        }
+        char chunk[4096];
+        const int got = ReceiveSome(socket_, chunk, sizeof chunk);
+        if (got <= 0) throw std::runtime_error("control channel closed");
+        pending_.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+SimControl::SimControl()
+    : socket_(std::make_unique<ControlSocket>(std::stoi(RequiredEnv("VAREK_SIM_CONTROL")))) {}
+
+SimControl::~SimControl() = default;
+
+std::string SimControl::Command(const std::string& line) {
+    const std::string answer = socket_->Ask(line);
+    if (answer == "ok") return "";
+    if (answer.rfind("ok ", 0) == 0) return answer.substr(3);
+    throw std::runtime_error("simulator refused '" + line + "': " + answer);
+}
+
+std::vector<std::uint8_t> SimControl::Received() { return HexAnswer(Command("received")); }
+
+std::vector<std::uint8_t> SimControl::LastRequest() { return HexAnswer(Command("last")); }
+
+int SimControl::RequestCount() { return std::stoi(Command("requests")); }
+
+}  // namespace varek::test
