@@ -31,8 +31,8 @@ TEST_F(ExchangeTest, ReplyIsDecoded) {
 TEST_F(ExchangeTest, SendFrameU32WritesWordsLittleEndian) {
     VarekFrame reply;
     ASSERT_TRUE(device.SendFrameU32(0x08, 1, {0x000001F4u, 0u}, &reply, 1000));
-    EXPECT_EQ(sim.LastRequest(), Bytes({0xEB, 0x90, 0x0E, 0x00, 0x08, 0x01, 0x00, 0xF4, 0x01, 0x00, 0x00, 0x00, 0x00,
-                                        0x00, 0x00, 0x87, 0x02, 0xCC}));
+    EXPECT_EQ(sim.LastRequest(), Bytes({0xEB, 0x90, 0x0E, 0x00, 0x08, 0x01, 0x00, 0xF4, 0x01, 0x00, 0x00,
+                                        0x00, 0x00, 0x00, 0x00, 0x87, 0x02, 0xCC}));
 }
 
 TEST_F(ExchangeTest, ClosedConnectionSendsNothingAndLeavesTheReply) {
@@ -55,7 +55,8 @@ TEST_F(ExchangeTest, PayloadLengthNoFrameCanCarrySendsNothing) {
 
 TEST_F(ExchangeTest, NullReplyReturnsRightAfterTheWrite) {
     sim.Fault("delay=500");
-    const long long elapsed = MillisecondsOf([&] { EXPECT_TRUE(device.SendFrame(0x14, 0, nullptr, 0, nullptr, 1000)); });
+    const long long elapsed =
+        MillisecondsOf([&] { EXPECT_TRUE(device.SendFrame(0x14, 0, nullptr, 0, nullptr, 1000)); });
     EXPECT_LT(elapsed, 300);
     EXPECT_EQ(sim.RequestCount(), 1);
 }
@@ -84,7 +85,8 @@ TEST_F(ExchangeTest, DelayedReplyWithinTheTimeoutIsAccepted) {
     sim.Fault("delay=400");
     VarekFrame reply;
     bool ok = false;
-    const long long elapsed = MillisecondsOf([&] { ok = device.SendFrame(0x14, 0, nullptr, 0, &reply, 1000); });
+    const long long elapsed =
+        MillisecondsOf([&] { ok = device.SendFrame(0x14, 0, nullptr, 0, &reply, 1000); });
     EXPECT_TRUE(ok);
     EXPECT_GE(elapsed, 380);
 }
@@ -108,7 +110,8 @@ TEST_F(ExchangeTest, LengthFieldUnderSixFailsAtOnceKeepingTheFields) {
     reply.cmd = 0x55;
     reply.param = 0x0102;
     bool ok = true;
-    const long long elapsed = MillisecondsOf([&] { ok = device.SendFrame(0x14, 0, nullptr, 0, &reply, 1000); });
+    const long long elapsed =
+        MillisecondsOf([&] { ok = device.SendFrame(0x14, 0, nullptr, 0, &reply, 1000); });
     EXPECT_FALSE(ok);
     EXPECT_LT(elapsed, 500);
     EXPECT_EQ(reply.cmd, 0x55);
@@ -119,7 +122,8 @@ TEST_F(ExchangeTest, NoReplyFailsAfterTheTimeoutPlusOneReadWait) {
     sim.Fault("silent");
     VarekFrame reply;
     bool ok = true;
-    const long long elapsed = MillisecondsOf([&] { ok = device.SendFrame(0x14, 0, nullptr, 0, &reply, 1000); });
+    const long long elapsed =
+        MillisecondsOf([&] { ok = device.SendFrame(0x14, 0, nullptr, 0, &reply, 1000); });
     EXPECT_FALSE(ok);
     EXPECT_GE(elapsed, 1000);
     EXPECT_LE(elapsed, 1000 + kLateMarginMs);

@@ -45,11 +45,9 @@ struct ScriptedLine {
     }
 
     bool Receive(VarekFrame& reply, std::int32_t timeout_ms) {
-        return varek::ReceiveFrame(
-            [this](std::uint8_t* buffer, std::int32_t count, std::int32_t wait_ms) {
-                return Read(buffer, count, wait_ms);
-            },
-            [this] { return clock; }, reply, timeout_ms);
+        return varek::ReceiveFrame([this](std::uint8_t* buffer, std::int32_t count,
+                                          std::int32_t wait_ms) { return Read(buffer, count, wait_ms); },
+                                   [this] { return clock; }, reply, timeout_ms);
     }
 };
 
@@ -61,7 +59,8 @@ Bytes Concat(const Bytes& a, const Bytes& b) {
 
 TEST(ReceiveFrame, FindsTheHeadAfterNoise) {
     ScriptedLine line;
-    line.reads = {Concat({0x00, 0x90, 0xEB, 0x12, 0xEB, 0xEB, 0x90}, Bytes(kReply.begin() + 2, kReply.end()))};
+    line.reads = {
+        Concat({0x00, 0x90, 0xEB, 0x12, 0xEB, 0xEB, 0x90}, Bytes(kReply.begin() + 2, kReply.end()))};
     VarekFrame reply;
     ASSERT_TRUE(line.Receive(reply, 1000));
     EXPECT_EQ(reply.cmd, 0x93);

@@ -14,7 +14,8 @@ using varek::test::MissingPortName;
 using varek::test::SimControl;
 using varek::test::SimPortName;
 
-const std::vector<std::uint8_t> kSoftwareTrigger = {0xEB, 0x90, 0x06, 0x00, 0x14, 0x00, 0x00, 0x95, 0x01, 0xCC};
+const std::vector<std::uint8_t> kSoftwareTrigger = {0xEB, 0x90, 0x06, 0x00, 0x14,
+                                                    0x00, 0x00, 0x95, 0x01, 0xCC};
 
 class SerialPortTest : public ::testing::Test {
 protected:
@@ -46,7 +47,8 @@ TEST_F(SerialPortTest, FailedOpensLeaveThePortClosed) {
     EXPECT_FALSE(port.IsOpen());
 
     ASSERT_TRUE(OpenSim());
-    EXPECT_FALSE(port.Open(nullptr, 115200, 8, StopBits::One, Parity::None)) << "null name closes an open port";
+    EXPECT_FALSE(port.Open(nullptr, 115200, 8, StopBits::One, Parity::None))
+        << "null name closes an open port";
     EXPECT_FALSE(port.IsOpen());
 }
 
@@ -114,12 +116,14 @@ struct LineCase {
 
 TEST_F(SerialPortTest, OpenAppliesTheLineSettings) {
     const LineCase cases[] = {
-        {115200, StopBits::One, Parity::None, "baud=115200 bits=8 parenb=0 parodd=0 cmspar=0 stop=1 crtscts=0 ixon=0 ixoff=0 echo=0 icanon=0"},
+        {115200, StopBits::One, Parity::None,
+         "baud=115200 bits=8 parenb=0 parodd=0 cmspar=0 stop=1 crtscts=0 ixon=0 ixoff=0 echo=0 icanon=0"},
         {9600, StopBits::Two, Parity::Even, "baud=9600 bits=8 parenb=0 parodd=0 cmspar=0 stop=2 "},
         {19200, StopBits::One, Parity::Odd, "baud=19200 bits=8 parenb=0 parodd=1 cmspar=0 stop=1 "},
         {57600, StopBits::One, Parity::Mark, "baud=57600 bits=8 parenb=0 parodd=1 cmspar=1 stop=1 "},
         {57600, StopBits::One, Parity::Space, "baud=57600 bits=8 parenb=0 parodd=0 cmspar=1 stop=1 "},
-        {4800, static_cast<StopBits>(7), static_cast<Parity>(9), "baud=4800 bits=8 parenb=0 parodd=0 cmspar=0 stop=1 "},
+        {4800, static_cast<StopBits>(7), static_cast<Parity>(9),
+         "baud=4800 bits=8 parenb=0 parodd=0 cmspar=0 stop=1 "},
     };
     for (const LineCase& line : cases) {
         ASSERT_TRUE(OpenSim(line.baud, 8, line.stop, line.parity)) << line.expected;

@@ -140,7 +140,8 @@ TEST_F(PosixPortTest, WaitingForAReplyThatNeverComesCostsUnderFivePercentOfACore
     VarekFrame reply;
     const double cpu_before = ProcessCpuMs();
     bool ok = true;
-    const long long elapsed = MillisecondsOf([&] { ok = device.SendFrame(0x14, 0, nullptr, 0, &reply, 1000); });
+    const long long elapsed =
+        MillisecondsOf([&] { ok = device.SendFrame(0x14, 0, nullptr, 0, &reply, 1000); });
     const double cpu_ms = ProcessCpuMs() - cpu_before;
     EXPECT_FALSE(ok);
     EXPECT_GE(elapsed, 1000);

@@ -5,13 +5,13 @@
    defines VAREK_BUILDING_LIBRARY; hosts that include the headers get the
    import side. */
 #if defined(_WIN32)
-#  if defined(VAREK_BUILDING_LIBRARY)
-#    define VAREK_API __declspec(dllexport)
-#  else
-#    define VAREK_API __declspec(dllimport)
-#  endif
+#if defined(VAREK_BUILDING_LIBRARY)
+#define VAREK_API __declspec(dllexport)
 #else
-#  define VAREK_API __attribute__((visibility("default")))
+#define VAREK_API __declspec(dllimport)
+#endif
+#else
+#define VAREK_API __attribute__((visibility("default")))
 #endif
 
 #endif

@@ -8,16 +8,16 @@
 // The class interface exposes the port's operating-system types, so this is
 // the one public place where they appear.
 #ifdef _WIN32
-#  ifndef WIN32_LEAN_AND_MEAN
-#    define WIN32_LEAN_AND_MEAN
-#  endif
-#  include <windows.h>
-using PortNameChar = wchar_t;      // port names are UTF-16, e.g. L"\\\\.\\COM12"
-using NativePortHandle = HANDLE;   // INVALID_HANDLE_VALUE while closed
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+using PortNameChar = wchar_t;     // port names are UTF-16, e.g. L"\\\\.\\COM12"
+using NativePortHandle = HANDLE;  // INVALID_HANDLE_VALUE while closed
 using CommTimeouts = COMMTIMEOUTS;
 #else
-using PortNameChar = char;         // device paths are UTF-8, e.g. "/dev/ttyUSB0"
-using NativePortHandle = int;      // a file descriptor, -1 while closed
+using PortNameChar = char;     // device paths are UTF-8, e.g. "/dev/ttyUSB0"
+using NativePortHandle = int;  // a file descriptor, -1 while closed
 
 // The five fields of the Windows record, so that code setting time-outs reads
 // the same on both platforms. Only the write fields take effect here: Read
@@ -45,8 +45,8 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    bool Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
-              StopBits stop_bits, Parity parity);
+    bool Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits, StopBits stop_bits,
+              Parity parity);
     void Close();
     bool IsOpen() const;
     NativePortHandle GetHandle() const;

@@ -30,8 +30,7 @@ public:
     static std::uint16_t Checksum(const std::uint8_t* bytes, std::int32_t len);
     static void BuildFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8_t* payload,
                            std::int32_t len, std::vector<std::uint8_t>& out);
-    static void BuildFrameU32(std::uint8_t cmd, std::uint16_t param,
-                              const std::vector<std::uint32_t>& words,
+    static void BuildFrameU32(std::uint8_t cmd, std::uint16_t param, const std::vector<std::uint32_t>& words,
                               std::vector<std::uint8_t>& out);
     static bool ParseFrame(const std::uint8_t* buf, std::int32_t len, VarekFrame& frame);
     static void DumpFrame(const std::vector<std::uint8_t>& bytes, const char* label);
@@ -49,11 +48,10 @@ public:
 
     // Writes one request frame and, when `reply` is not null, waits up to
     // `timeout_ms` for the reply frame and decodes it into `*reply`.
-    bool SendFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8_t* payload,
-                   std::int32_t len, VarekFrame* reply, std::int32_t timeout_ms);
-    bool SendFrameU32(std::uint8_t cmd, std::uint16_t param,
-                      const std::vector<std::uint32_t>& words, VarekFrame* reply,
-                      std::int32_t timeout_ms);
+    bool SendFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8_t* payload, std::int32_t len,
+                   VarekFrame* reply, std::int32_t timeout_ms);
+    bool SendFrameU32(std::uint8_t cmd, std::uint16_t param, const std::vector<std::uint32_t>& words,
+                      VarekFrame* reply, std::int32_t timeout_ms);
 
 private:
     bool RecvFrame(VarekFrame& reply, std::int32_t timeout_ms);

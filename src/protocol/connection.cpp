@@ -16,8 +16,8 @@ bool VarekDDG::IsOpen() const { return port.IsOpen(); }
 
 SerialPort& VarekDDG::Port() { return port; }
 
-bool VarekDDG::SendFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8_t* payload,
-                         std::int32_t len, VarekFrame* reply, std::int32_t timeout_ms) {
+bool VarekDDG::SendFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8_t* payload, std::int32_t len,
+                         VarekFrame* reply, std::int32_t timeout_ms) {
     if (!port.IsOpen()) return false;
     std::vector<std::uint8_t> request;
     BuildFrame(cmd, param, payload, len, request);
@@ -32,18 +32,15 @@ bool VarekDDG::SendFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8
     return RecvFrame(*reply, timeout_ms);
 }
 
-bool VarekDDG::SendFrameU32(std::uint8_t cmd, std::uint16_t param,
-                            const std::vector<std::uint32_t>& words, VarekFrame* reply,
-                            std::int32_t timeout_ms) {
+bool VarekDDG::SendFrameU32(std::uint8_t cmd, std::uint16_t param, const std::vector<std::uint32_t>& words,
+                            VarekFrame* reply, std::int32_t timeout_ms) {
     const std::vector<std::uint8_t> payload = varek::frame_layout::WordsToBytes(words);
     return SendFrame(cmd, param, payload.data(), static_cast<std::int32_t>(payload.size()), reply,
                      timeout_ms);
 }
 
 bool VarekDDG::RecvFrame(VarekFrame& reply, std::int32_t timeout_ms) {
-    return varek::ReceiveFrame(
-        [this](std::uint8_t* buffer, std::int32_t count, std::int32_t wait_ms) {
-            return port.Read(buffer, count, wait_ms);
-        },
-        varek::TickCountMs, reply, timeout_ms);
+    return varek::ReceiveFrame([this](std::uint8_t* buffer, std::int32_t count,
+                                      std::int32_t wait_ms) { return port.Read(buffer, count, wait_ms); },
+                               varek::TickCountMs, reply, timeout_ms);
 }

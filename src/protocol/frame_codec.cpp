@@ -42,8 +42,7 @@ void VarekDDG::BuildFrame(std::uint8_t cmd, std::uint16_t param, const std::uint
     frame[9 + len] = FRAME_TAIL;
 }
 
-void VarekDDG::BuildFrameU32(std::uint8_t cmd, std::uint16_t param,
-                             const std::vector<std::uint32_t>& words,
+void VarekDDG::BuildFrameU32(std::uint8_t cmd, std::uint16_t param, const std::vector<std::uint32_t>& words,
                              std::vector<std::uint8_t>& out) {
     const std::vector<std::uint8_t> payload = varek::frame_layout::WordsToBytes(words);
     BuildFrame(cmd, param, payload.data(), static_cast<std::int32_t>(payload.size()), out);
@@ -61,8 +60,8 @@ bool VarekDDG::ParseFrame(const std::uint8_t* buf, std::int32_t len, VarekFrame&
     if (length_field < kLengthFieldBias) return false;
     if (len < length_field + 4) return false;
     if (buf[length_field + 3] != FRAME_TAIL) return false;
-    const std::uint16_t carried = static_cast<std::uint16_t>(buf[length_field + 1] |
-                                                             (buf[length_field + 2] << 8));
+    const std::uint16_t carried =
+        static_cast<std::uint16_t>(buf[length_field + 1] | (buf[length_field + 2] << 8));
     if (Checksum(buf, length_field + 1) != carried) return false;
 
     frame.cmd = buf[4];

@@ -22,14 +22,12 @@ constexpr std::int32_t kBodyReadWaitMs = 100;
 // a negative value on failure; `now_ms()` is a 32-bit millisecond clock that
 // may wrap. Makes one attempt: once a head is found, any failure ends it.
 template <typename ReadBytes, typename NowMs>
-bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply,
-                  std::int32_t timeout_ms) {
+bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std::int32_t timeout_ms) {
     reply.valid = false;
     const std::uint32_t start = now_ms();
     // Unsigned subtraction keeps the elapsed time right across a clock wrap.
     auto deadline_passed = [&] {
-        return timeout_ms <= 0 ||
-               now_ms() - start >= static_cast<std::uint32_t>(timeout_ms);
+        return timeout_ms <= 0 || now_ms() - start >= static_cast<std::uint32_t>(timeout_ms);
     };
 
     bool head_byte_seen = false;
@@ -47,8 +45,7 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply,
     std::uint8_t length_bytes[2] = {0, 0};
     for (std::int32_t received = 0; received < 2;) {
         if (deadline_passed()) return false;
-        const std::int32_t got = read_bytes(length_bytes + received, 2 - received,
-                                            kLengthReadWaitMs);
+        const std::int32_t got = read_bytes(length_bytes + received, 2 - received, kLengthReadWaitMs);
         if (got < 0) return false;
         received += got;
     }
@@ -63,9 +60,8 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply,
     frame[3] = length_bytes[1];
     for (std::int32_t received = 0; received < length_field;) {
         if (deadline_passed()) return false;
-        const std::int32_t got =
-            read_bytes(frame.data() + frame_layout::kBytesBeforeCounted + received,
-                       length_field - received, kBodyReadWaitMs);
+        const std::int32_t got = read_bytes(frame.data() + frame_layout::kBytesBeforeCounted + received,
+                                            length_field - received, kBodyReadWaitMs);
         if (got < 0) return false;
         received += got;
     }

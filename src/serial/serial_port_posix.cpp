@@ -19,12 +19,12 @@ bool ToSpeed(std::int32_t baud, speed_t& speed) {
         speed_t speed;
     };
     static constexpr Rate kRates[] = {
-        {50, B50},         {75, B75},           {110, B110},         {134, B134},
-        {150, B150},       {200, B200},         {300, B300},         {600, B600},
-        {1200, B1200},     {1800, B1800},       {2400, B2400},       {4800, B4800},
-        {9600, B9600},     {19200, B19200},     {38400, B38400},     {57600, B57600},
-        {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-        {576000, B576000}, {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
         {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
         {3500000, B3500000}, {4000000, B4000000},
     };
@@ -70,8 +70,7 @@ tcflag_t ToStopFlags(StopBits stop_bits) {
     return 0;
 }
 
-bool ConfigureLine(int fd, std::int32_t baud, std::int32_t data_bits, StopBits stop_bits,
-                   Parity parity) {
+bool ConfigureLine(int fd, std::int32_t baud, std::int32_t data_bits, StopBits stop_bits, Parity parity) {
     speed_t speed = 0;
     tcflag_t character_size = 0;
     if (!ToSpeed(baud, speed) || !ToCharacterSize(data_bits, character_size)) return false;
@@ -99,8 +98,8 @@ public:
           end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms)) {}
     int RemainingMs() const {
         if (unlimited_) return -1;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            end_ - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
         return left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
 
@@ -122,8 +121,7 @@ int AwaitReady(int fd, short events, const Deadline& deadline) {
     }
 }
 
-std::int32_t WriteBoundMs(const CommTimeouts& timeouts, std::int32_t count,
-                          std::int32_t timeout_ms) {
+std::int32_t WriteBoundMs(const CommTimeouts& timeouts, std::int32_t count, std::int32_t timeout_ms) {
     const std::uint64_t driver_total =
         static_cast<std::uint64_t>(timeouts.WriteTotalTimeoutMultiplier) * static_cast<std::uint32_t>(count) +
         timeouts.WriteTotalTimeoutConstant;
@@ -150,8 +148,7 @@ bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int
     }
     // TIOCEXCL does not stop root, and it outlives our descriptor when another
     // process keeps the tty open; an flock is held exactly as long as we are.
-    if (flock(handle, LOCK_EX | LOCK_NB) != 0 ||
-        !ConfigureLine(handle, baud, data_bits, stop_bits, parity)) {
+    if (flock(handle, LOCK_EX | LOCK_NB) != 0 || !ConfigureLine(handle, baud, data_bits, stop_bits, parity)) {
         Close();
         return false;
     }
@@ -202,8 +199,7 @@ std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int
     }
 }
 
-std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count,
-                               std::int32_t timeout_ms) {
+std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
     const Deadline deadline(WriteBoundMs(timeouts, count, timeout_ms));
     std::int32_t written = 0;

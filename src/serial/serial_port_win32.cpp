@@ -44,9 +44,7 @@ COMMTIMEOUTS ReturnAtOnceTimeouts(DWORD write_total_ms) {
     return timeouts;
 }
 
-DWORD ToWaitMs(std::int32_t timeout_ms) {
-    return timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
-}
+DWORD ToWaitMs(std::int32_t timeout_ms) { return timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms); }
 
 // Issues one overlapped request and waits for it. On time-out the request is
 // cancelled and waited for, so it no longer owns the caller's buffer or the
@@ -114,8 +112,7 @@ bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int
     DWORD flags = 0;
     static_assert(sizeof(DCB) == 28, "DCB layout");
     std::memcpy(&flags, reinterpret_cast<const BYTE*>(&dcb) + 8, sizeof(flags));
-    flags = (flags & kFlagsKeptMask) | kFlagsBinaryDtrRts |
-            (parity != Parity::None ? kFlagParity : 0);
+    flags = (flags & kFlagsKeptMask) | kFlagsBinaryDtrRts | (parity != Parity::None ? kFlagParity : 0);
     std::memcpy(reinterpret_cast<BYTE*>(&dcb) + 8, &flags, sizeof(flags));
     if (!SetCommState(handle, &dcb)) {
         Close();
@@ -158,22 +155,19 @@ bool SerialPort::SetTimeout(std::int32_t /*unused*/, std::int32_t write_timeout_
 std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
     if (read_overlapped.hEvent == nullptr && !CreateOverlappedEvents()) return -1;
-    return TransferOverlapped(handle, read_overlapped, timeout_ms, true,
-                              [&](DWORD& transferred, OVERLAPPED& request) {
-                                  return ReadFile(handle, buffer, static_cast<DWORD>(count),
-                                                  &transferred, &request);
-                              });
+    return TransferOverlapped(
+        handle, read_overlapped, timeout_ms, true, [&](DWORD& transferred, OVERLAPPED& request) {
+            return ReadFile(handle, buffer, static_cast<DWORD>(count), &transferred, &request);
+        });
 }
 
-std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count,
-                               std::int32_t timeout_ms) {
+std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
     if (write_overlapped.hEvent == nullptr && !CreateOverlappedEvents()) return -1;
-    return TransferOverlapped(handle, write_overlapped, timeout_ms, false,
-                              [&](DWORD& transferred, OVERLAPPED& request) {
-                                  return WriteFile(handle, buffer, static_cast<DWORD>(count),
-                                                   &transferred, &request);
-                              });
+    return TransferOverlapped(
+        handle, write_overlapped, timeout_ms, false, [&](DWORD& transferred, OVERLAPPED& request) {
+            return WriteFile(handle, buffer, static_cast<DWORD>(count), &transferred, &request);
+        });
 }
 
 bool SerialPort::CreateOverlappedEvents() {

@@ -85,14 +85,14 @@ std::vector<TimedBytes> ShapeReply(std::vector<std::uint8_t> reply, const FaultP
     std::int32_t at = plan.delay_ms;
     for (std::size_t start = 0; start < reply_end; start += piece_size) {
         const std::size_t end = std::min(reply_end, start + piece_size);
-        pieces.push_back({at, {line.begin() + static_cast<std::ptrdiff_t>(start),
-                               line.begin() + static_cast<std::ptrdiff_t>(end)}});
+        pieces.push_back({at,
+                          {line.begin() + static_cast<std::ptrdiff_t>(start),
+                           line.begin() + static_cast<std::ptrdiff_t>(end)}});
         at += plan.split_gap_ms;
     }
     if (!plan.surplus.empty()) {
         if (pieces.empty()) pieces.push_back({plan.delay_ms, {}});
-        pieces.back().bytes.insert(pieces.back().bytes.end(), plan.surplus.begin(),
-                                   plan.surplus.end());
+        pieces.back().bytes.insert(pieces.back().bytes.end(), plan.surplus.begin(), plan.surplus.end());
     }
     return pieces;
 }

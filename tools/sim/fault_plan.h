@@ -10,15 +10,15 @@
 namespace varek::sim {
 
 struct FaultPlan {
-    std::int32_t delay_ms = 0;              // before the first byte of the reply
-    std::vector<std::uint8_t> noise;        // sent before the head
-    std::int32_t split_pieces = 1;          // the reply cut into this many pieces...
-    std::int32_t split_gap_ms = 0;          // ...with this pause between them
+    std::int32_t delay_ms = 0;        // before the first byte of the reply
+    std::vector<std::uint8_t> noise;  // sent before the head
+    std::int32_t split_pieces = 1;    // the reply cut into this many pieces...
+    std::int32_t split_gap_ms = 0;    // ...with this pause between them
     bool bad_checksum = false;
     bool bad_tail = false;
-    bool short_length = false;              // length field 5
-    bool silent = false;                    // no reply at all
-    std::vector<std::uint8_t> surplus;      // sent right after the reply
+    bool short_length = false;                       // length field 5
+    bool silent = false;                             // no reply at all
+    std::vector<std::uint8_t> surplus;               // sent right after the reply
     std::optional<std::vector<std::uint8_t>> reply;  // these bytes instead of the answer
 };
 

@@ -22,9 +22,8 @@ std::string DescribeLineSettings(int tty_fd) {
     }
     std::ostringstream text;
     auto flag = [](unsigned value, unsigned mask) { return (value & mask) != 0 ? 1 : 0; };
-    text << "baud=" << settings.c_ospeed << " bits=" << bits
-         << " parenb=" << flag(settings.c_cflag, PARENB) << " parodd=" << flag(settings.c_cflag, PARODD)
-         << " cmspar=" << flag(settings.c_cflag, CMSPAR)
+    text << "baud=" << settings.c_ospeed << " bits=" << bits << " parenb=" << flag(settings.c_cflag, PARENB)
+         << " parodd=" << flag(settings.c_cflag, PARODD) << " cmspar=" << flag(settings.c_cflag, CMSPAR)
          << " stop=" << ((settings.c_cflag & CSTOPB) != 0 ? 2 : 1)
          << " crtscts=" << flag(settings.c_cflag, CRTSCTS) << " ixon=" << flag(settings.c_iflag, IXON)
          << " ixoff=" << flag(settings.c_iflag, IXOFF) << " echo=" << flag(settings.c_lflag, ECHO)

@@ -50,8 +50,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, RequestStop);
     try {
         varek::sim::Simulator simulator(options);
-        std::printf("device %s\ncontrol %d\n", simulator.device_path().c_str(),
-                    simulator.control_port());
+        std::printf("device %s\ncontrol %d\n", simulator.device_path().c_str(), simulator.control_port());
         std::fflush(stdout);
         simulator.Run(g_stop);
     } catch (const std::exception& error) {

@@ -31,7 +31,8 @@ std::vector<VarekFrame> RequestAssembler::Feed(const std::uint8_t* bytes, std::s
         }
     }
     if (start + 1 == pending_.size() && pending_[start] != VarekDDG::FRAME_HEAD0) ++start;
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(std::min(start, pending_.size())));
+    pending_.erase(pending_.begin(),
+                   pending_.begin() + static_cast<std::ptrdiff_t>(std::min(start, pending_.size())));
     return requests;
 }
 

@@ -64,7 +64,8 @@ void Simulator::Answer(const VarekFrame& request) {
 void Simulator::WriteDue() {
     while (!output_.empty() && output_.front().at <= Clock::now()) {
         Scheduled& next = output_.front();
-        const ssize_t put = next.bytes.empty() ? 0 : write(pty_.master(), next.bytes.data(), next.bytes.size());
+        const ssize_t put =
+            next.bytes.empty() ? 0 : write(pty_.master(), next.bytes.data(), next.bytes.size());
         if (put < 0) return;  // the host is not reading; try again when writable
         next.bytes.erase(next.bytes.begin(), next.bytes.begin() + put);
         if (!next.bytes.empty()) return;
@@ -74,7 +75,8 @@ void Simulator::WriteDue() {
 
 int Simulator::MsUntilNextOutput() const {
     if (output_.empty()) return 1000;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(output_.front().at - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(output_.front().at - Clock::now());
     return static_cast<int>(std::max<long long>(0, left.count() + 1));
 }
 

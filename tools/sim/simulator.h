@@ -19,8 +19,8 @@
 namespace varek::sim {
 
 struct SimulatorOptions {
-    std::string link_path;   // empty: no symlink
-    int control_port = 0;    // 0: any free loopback port
+    std::string link_path;  // empty: no symlink
+    int control_port = 0;   // 0: any free loopback port
 };
 
 class Simulator {

@@ -37,15 +37,18 @@ int Exchange(VarekDDG& device, const std::string& port, std::uint8_t cmd, std::u
     VarekFrame reply;
     if (!device.SendFrame(cmd, param, payload.data(), static_cast<std::int32_t>(payload.size()), &reply,
                           kExchangeTimeoutMs)) {
-        std::fprintf(stderr, "no valid reply from the instrument on %s within %d ms: is it powered and on this port?\n",
-                     port.c_str(), kExchangeTimeoutMs);
+        std::fprintf(
+            stderr,
+            "no valid reply from the instrument on %s within %d ms: is it powered and on this port?\n",
+            port.c_str(), kExchangeTimeoutMs);
         return kExitFailed;
     }
     std::vector<std::uint8_t> echoed;
-    VarekDDG::BuildFrame(reply.cmd, reply.param, reply.data.data(), static_cast<std::int32_t>(reply.data.size()),
-                         echoed);
+    VarekDDG::BuildFrame(reply.cmd, reply.param, reply.data.data(),
+                         static_cast<std::int32_t>(reply.data.size()), echoed);
     VarekDDG::DumpFrame(echoed, "reply");
-    std::printf("reply: cmd 0x%02X, param 0x%04X, %zu payload bytes\n", reply.cmd, reply.param, reply.data.size());
+    std::printf("decoded: cmd 0x%02X, param 0x%04X, %zu payload bytes\n", reply.cmd, reply.param,
+                reply.data.size());
     return kExitOk;
 }
 
@@ -115,7 +118,8 @@ int main(int argc, char** argv) {
 
     VarekDDG device;
     if (!device.Open(ToPortName(port).c_str(), static_cast<std::int32_t>(baud))) {
-        std::fprintf(stderr, "cannot open %s at %lld baud: check the name and that no other program holds it\n",
+        std::fprintf(stderr,
+                     "cannot open %s at %lld baud: check the name and that no other program holds it\n",
                      port.c_str(), baud);
         return kExitFailed;
     }

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever of the build and test tools is missing.
+#   install-deps.sh native   compiler, CMake, Ninja, GoogleTest sources
+#   install-deps.sh all      the above plus mingw-w64, Wine and clang-format
+set -euo pipefail
+packages=(cmake ninja-build g++ googletest)
+[ "${1:-native}" = all ] && packages+=(g++-mingw-w64-x86-64-posix wine64 clang-format)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "installing: ${missing[*]}" >&2
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
