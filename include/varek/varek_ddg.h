@@ -16,6 +16,30 @@ struct VarekFrame {
     std::vector<std::uint8_t> data;
 };
 
+// The instrument's trigger modes. The library gives them no meaning beyond
+// the trigger code it sends: Mode0 as 1, Mode1 as 2, Mode2 as 3, any other
+// value as 1.
+enum class VarekTriggerMode : std::int32_t { Mode0 = 0, Mode1 = 1, Mode2 = 2 };
+
+// One channel's timing configuration with the instrument-wide values, as read
+// from the instrument's status block. Delays and widths are in the
+// instrument's units, as SetDelay and SetPulseWidth take them.
+struct VarekTimingConfig {
+    std::int32_t channel;
+    std::int64_t delay;
+    std::int64_t pulse_width;
+    std::int32_t reg131;
+    double internal_trigger_freq;
+    std::int32_t reg130;
+    std::int32_t reg128;
+    std::int32_t reg138;
+    std::int32_t reg136;
+    std::int32_t reg137;
+    std::int64_t chan_value_a;
+    std::int64_t chan_value_b;
+    float reg276;
+};
+
 // One connection with one instrument over one serial port. Every operation
 // is a single request/response exchange; calls on one object must not overlap.
 class VAREK_API VarekDDG {
@@ -25,6 +49,20 @@ public:
     static constexpr std::uint8_t FRAME_HEAD0 = 0xEB;
     static constexpr std::uint8_t FRAME_HEAD1 = 0x90;
     static constexpr std::uint8_t FRAME_TAIL = 0xCC;
+
+    // Command codes.
+    static constexpr std::uint8_t CMD_SET_TRIGGER = 0x01;
+    static constexpr std::uint8_t CMD_SET_INTERNAL_TRIGGER_FREQ = 0x05;
+    static constexpr std::uint8_t CMD_SET_OUTPUT_CHANNEL = 0x06;
+    static constexpr std::uint8_t CMD_SET_GLOBAL_OUTPUT = 0x07;
+    static constexpr std::uint8_t CMD_SET_DELAY = 0x08;
+    static constexpr std::uint8_t CMD_SET_PULSE_WIDTH = 0x09;
+    static constexpr std::uint8_t CMD_SOFTWARE_TRIGGER = 0x14;
+    static constexpr std::uint8_t CMD_READ_TEMPERATURE = 0x93;
+    static constexpr std::uint8_t CMD_READ_TIMING_CONFIG = 0xC1;
+
+    // Every operation below makes exactly one exchange with this time-out.
+    static constexpr std::int32_t OPERATION_TIMEOUT_MS = 1000;
 
     // Frame codec: pure functions of bytes, usable without an open port.
     static std::uint16_t Checksum(const std::uint8_t* bytes, std::int32_t len);
@@ -52,6 +90,22 @@ public:
                    VarekFrame* reply, std::int32_t timeout_ms);
     bool SendFrameU32(std::uint8_t cmd, std::uint16_t param, const std::vector<std::uint32_t>& words,
                       VarekFrame* reply, std::int32_t timeout_ms);
+
+    // Control operations: true when the instrument acknowledged the request.
+    // An argument the instrument cannot be sent as given (a channel outside
+    // 1..8, a negative or too large delay or width, a frequency that has no
+    // 32-bit frequency word) fails before anything is sent.
+    bool SetTrigger(VarekTriggerMode mode);
+    bool SetInternalTriggerFreq(double frequency);
+    bool SetOutputChannel(std::int32_t channel, bool on);
+    bool SetDelay(std::int32_t channel, std::int64_t value);
+    bool SetPulseWidth(std::int32_t channel, std::int64_t value);
+    bool SetGlobalOutput(bool on);
+    bool SoftwareTrigger();
+
+    // Queries: the output is written only when the call returns true.
+    bool ReadTemperature(float* out);
+    bool ReadTimingConfig(std::int32_t channel, VarekTimingConfig* out);
 
 private:
     bool RecvFrame(VarekFrame& reply, std::int32_t timeout_ms);

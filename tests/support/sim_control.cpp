@@ -59,6 +59,16 @@ std::vector<std::uint8_t> SimControl::Received() { return HexAnswer(Command("rec
 
 std::vector<std::uint8_t> SimControl::LastRequest() { return HexAnswer(Command("last")); }
 
+std::string SimControl::State(const std::string& key) {
+    const std::string state = " " + Command("state") + " ";
+    const std::size_t at = state.find(" " + key + "=");
+    if (at == std::string::npos) throw std::runtime_error("no state value " + key + " in" + state);
+    const std::size_t start = at + key.size() + 2;
+    return state.substr(start, state.find(' ', start) - start);
+}
+
+void SimControl::NextReply(const std::vector<std::uint8_t>& bytes) { Fault("reply=" + sim::ToHex(bytes)); }
+
 int SimControl::RequestCount() { return std::stoi(Command("requests")); }
 
 }  // namespace varek::test

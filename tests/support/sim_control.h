@@ -33,6 +33,10 @@ public:
     std::vector<std::uint8_t> LastRequest();
     int RequestCount();
     std::string LineSettings() { return Command("line"); }
+    // One value of the instrument's state, e.g. "delay3" or "word".
+    std::string State(const std::string& key);
+    // Answers the next request with exactly these bytes.
+    void NextReply(const std::vector<std::uint8_t>& bytes);
 
 private:
     std::unique_ptr<ControlSocket> socket_;

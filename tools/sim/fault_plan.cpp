@@ -36,6 +36,7 @@ bool ApplyWord(const std::string& word, FaultPlan& plan) {
     if (key == "tail") return plan.bad_tail = true;
     if (key == "short-length") return plan.short_length = true;
     if (key == "silent") return plan.silent = true;
+    if (key == "refuse") return plan.refuse = true;
     if (key == "delay") return ParseInt(value, plan.delay_ms);
     if (key == "noise") return ParseBytes(value, plan.noise);
     if (key == "surplus") return ParseBytes(value, plan.surplus);

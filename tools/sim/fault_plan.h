@@ -18,12 +18,13 @@ struct FaultPlan {
     bool bad_tail = false;
     bool short_length = false;                       // length field 5
     bool silent = false;                             // no reply at all
+    bool refuse = false;                             // refuse it: parameter 0x0000, nothing applied
     std::vector<std::uint8_t> surplus;               // sent right after the reply
     std::optional<std::vector<std::uint8_t>> reply;  // these bytes instead of the answer
 };
 
 // Parses blank-separated words: delay=MS noise=HEX split=PIECES,GAP_MS
-// checksum tail short-length silent surplus=HEX reply=HEX. Sets `error`
+// checksum tail short-length silent refuse surplus=HEX reply=HEX. Sets `error`
 // and returns nullopt on a word it does not know.
 std::optional<FaultPlan> ParseFaultPlan(const std::string& words, std::string& error);
 

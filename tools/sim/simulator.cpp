@@ -56,7 +56,7 @@ void Simulator::Answer(const VarekFrame& request) {
         queued_faults_.pop_front();
     }
     const Clock::time_point arrived = Clock::now();
-    for (TimedBytes& piece : ShapeReply(instrument_.Answer(request), plan)) {
+    for (TimedBytes& piece : ShapeReply(instrument_.Answer(request, plan.refuse), plan)) {
         output_.push_back({arrived + std::chrono::milliseconds(piece.at_ms), std::move(piece.bytes)});
     }
 }
@@ -105,6 +105,19 @@ std::string Simulator::HandleCommand(const std::string& line) {
         last_request_.clear();
         assembler_.Clear();
         request_count_ = 0;
+        instrument_ = Instrument();
+        return "ok";
+    }
+    if (command == "state") {
+        SettleInput(30);
+        return "ok " + instrument_.Describe();
+    }
+    if (command == "temperature") {
+        try {
+            instrument_.state().temperature = std::stof(rest);
+        } catch (const std::exception&) {
+            return "error temperature needs a number";
+        }
         return "ok";
     }
     if (command == "fault") {

@@ -1,0 +1,59 @@
+#include "control_requests.h"
+
+#include <cmath>
+
+namespace varek {
+
+namespace {
+
+constexpr std::uint16_t kOff = 0;
+constexpr std::uint16_t kOn = 1;
+constexpr std::uint16_t OnOff(bool on) { return on ? kOn : kOff; }
+
+}  // namespace
+
+std::optional<ControlRequest> TriggerRequest(VarekTriggerMode mode) {
+    std::uint16_t code = 1;
+    if (mode == VarekTriggerMode::Mode1) code = 2;
+    if (mode == VarekTriggerMode::Mode2) code = 3;
+    return ControlRequest{VarekDDG::CMD_SET_TRIGGER, code, {}};
+}
+
+std::optional<std::uint32_t> FrequencyWord(double frequency) {
+    // Written so that NaN fails the test too.
+    if (!(frequency > 0.0)) return std::nullopt;
+    const double quotient = std::trunc((1000000000.0 / frequency) * 0.25);
+    if (!(quotient >= 1.0 && quotient <= 4294967295.0)) return std::nullopt;
+    return static_cast<std::uint32_t>(quotient);
+}
+
+std::optional<ControlRequest> FrequencyRequest(double frequency) {
+    const std::optional<std::uint32_t> word = FrequencyWord(frequency);
+    if (!word) return std::nullopt;
+    return ControlRequest{VarekDDG::CMD_SET_INTERNAL_TRIGGER_FREQ, 0, {*word}};
+}
+
+std::optional<ControlRequest> OutputChannelRequest(std::int32_t channel, bool on) {
+    if (!ChannelInRange(channel)) return std::nullopt;
+    const auto param = static_cast<std::uint16_t>(channel * 256 + OnOff(on));
+    return ControlRequest{VarekDDG::CMD_SET_OUTPUT_CHANNEL, param, {}};
+}
+
+std::optional<ControlRequest> GlobalOutputRequest(bool on) {
+    return ControlRequest{VarekDDG::CMD_SET_GLOBAL_OUTPUT, OnOff(on), {}};
+}
+
+std::optional<ControlRequest> TimingRequest(std::uint8_t cmd, std::int32_t channel, std::int64_t value) {
+    if (!ChannelInRange(channel) || value < 0 || value > kMaxTimingValue) return std::nullopt;
+    const std::uint64_t wire_value = static_cast<std::uint64_t>(value) * 100u;
+    return ControlRequest{
+        cmd,
+        static_cast<std::uint16_t>(channel),
+        {static_cast<std::uint32_t>(wire_value), static_cast<std::uint32_t>(wire_value >> 32)}};
+}
+
+std::optional<ControlRequest> SoftwareTriggerRequest() {
+    return ControlRequest{VarekDDG::CMD_SOFTWARE_TRIGGER, 0, {}};
+}
+
+}  // namespace varek
