@@ -2,6 +2,6 @@
 # (GoogleTest) keeps its own flags.
 function(varek_strict target)
   target_compile_options(${target} PRIVATE
-    -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wnon-virtual-dtor -Wold-style-cast
-    -Wcast-align -Woverloaded-virtual -Wnull-dereference -Werror)
+    -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wcast-align -Wnull-dereference -Werror
+    $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual>)
 endfunction()

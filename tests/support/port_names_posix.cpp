@@ -1,18 +1,15 @@
-#include <cstdlib>
-#include <stdexcept>
-
 #include "sim_control.h"
 
 namespace varek::test {
 
-std::basic_string<PortNameChar> SimPortName() {
-    const char* name = std::getenv("VAREK_SIM_PORT");
-    if (name == nullptr) throw std::runtime_error("VAREK_SIM_PORT is not set: run this test through ctest");
-    return name;
+std::basic_string<PortNameChar> SimPortName(int instrument) {
+    return SimEnvironment("VAREK_SIM_PORT", instrument);
 }
 
-}  // namespace varek::test
-
-namespace varek::test {
 std::basic_string<PortNameChar> MissingPortName() { return "/dev/varek-no-such-port"; }
+
+const char* MissingCPortName() { return "/dev/varek-no-such-port"; }
+
+bool ExclusiveOpenIsEnforced() { return true; }
+
 }  // namespace varek::test

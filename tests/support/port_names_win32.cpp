@@ -1,19 +1,22 @@
-#include <cstdlib>
-#include <stdexcept>
+#include <windows.h>
 
 #include "sim_control.h"
 
 namespace varek::test {
 
-std::basic_string<PortNameChar> SimPortName() {
-    const char* name = std::getenv("VAREK_SIM_PORT");
-    if (name == nullptr) throw std::runtime_error("VAREK_SIM_PORT is not set: run this test through ctest");
-    // The name is plain ASCII, such as \\.\COM12.
-    return std::wstring(name, name + std::char_traits<char>::length(name));
+std::basic_string<PortNameChar> SimPortName(int instrument) {
+    // The names are plain ASCII, such as \\.\COM12.
+    const std::string name = SimEnvironment("VAREK_SIM_PORT", instrument);
+    return std::wstring(name.begin(), name.end());
 }
 
-}  // namespace varek::test
-
-namespace varek::test {
 std::basic_string<PortNameChar> MissingPortName() { return L"\\\\.\\COM251"; }
+
+const char* MissingCPortName() { return "COM251"; }
+
+bool ExclusiveOpenIsEnforced() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
 }  // namespace varek::test

@@ -10,15 +10,6 @@ namespace varek::test {
 
 namespace {
 
-std::string RequiredEnv(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        throw std::runtime_error(std::string(name) +
-                                 " is not set: run this test through ctest (tests/run_with_sim.sh)");
-    }
-    return value;
-}
-
 std::vector<std::uint8_t> HexAnswer(const std::string& answer) {
     auto bytes = sim::FromHex(answer);
     if (!bytes) throw std::runtime_error("simulator sent bad hex: " + answer);
@@ -43,8 +34,18 @@ std::string ControlSocket::Ask(const std::string& line) {
     }
 }
 
-SimControl::SimControl()
-    : socket_(std::make_unique<ControlSocket>(std::stoi(RequiredEnv("VAREK_SIM_CONTROL")))) {}
+std::string SimEnvironment(const char* name, int instrument) {
+    const std::string variable = std::string(name) + (instrument > 1 ? "_" + std::to_string(instrument) : "");
+    const char* value = std::getenv(variable.c_str());
+    if (value == nullptr || *value == '\0') {
+        throw std::runtime_error(variable +
+                                 " is not set: run this test through ctest (tests/run_with_sim.sh)");
+    }
+    return value;
+}
+
+SimControl::SimControl(int instrument)
+    : socket_(std::make_unique<ControlSocket>(std::stoi(SimEnvironment("VAREK_SIM_CONTROL", instrument)))) {}
 
 SimControl::~SimControl() = default;
 

@@ -17,9 +17,9 @@ class ControlSocket;
 
 class SimControl {
 public:
-    // Connects to the simulator named by VAREK_SIM_CONTROL; throws
-    // std::runtime_error when there is none.
-    SimControl();
+    // Connects to the control channel of simulated instrument `instrument`
+    // (1 or 2); throws std::runtime_error when there is none.
+    explicit SimControl(int instrument = 1);
     ~SimControl();
 
     // Sends one command line; returns the answer after "ok ", or throws
@@ -42,8 +42,19 @@ private:
     std::unique_ptr<ControlSocket> socket_;
 };
 
-// The simulated port's name as the platform opens it.
-std::basic_string<PortNameChar> SimPortName();
+// The environment variable `name` of instrument `instrument`, as
+// run_with_sim.sh sets it; throws std::runtime_error when it is not set.
+std::string SimEnvironment(const char* name, int instrument);
+
+// The simulated port's name as the class interface opens it.
+std::basic_string<PortNameChar> SimPortName(int instrument = 1);
+// The name a host of the C interface passes to varek_init for it.
+inline std::string SimCPortName(int instrument = 1) { return SimEnvironment("VAREK_SIM_C_PORT", instrument); }
+// The same, as a C host names it.
+const char* MissingCPortName();
+// Whether a second open of a held port fails here: Wine, unlike Windows and
+// Linux, enforces no share mode on devices.
+bool ExclusiveOpenIsEnforced();
 // A port name that names no port on this platform.
 std::basic_string<PortNameChar> MissingPortName();
 

@@ -1,0 +1,108 @@
+/* A host written in C that knows the library only by its exported names:
+ * it loads it at run time, drives every operation on the simulated
+ * instrument named by VAREK_SIM_C_PORT, and checks results and outputs.
+ *   c_host LIBRARY_PATH */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "library_loader.h"
+#include "varek/varek.h"
+
+typedef VarekHandle (*InitFn)(const char*, int32_t);
+typedef void (*CloseFn)(VarekHandle);
+typedef int32_t (*HandleFn)(VarekHandle);
+typedef int32_t (*IntFn)(VarekHandle, int32_t);
+typedef int32_t (*DoubleFn)(VarekHandle, double);
+typedef int32_t (*ChannelIntFn)(VarekHandle, int32_t, int32_t);
+typedef int32_t (*ChannelValueFn)(VarekHandle, int32_t, int64_t);
+typedef int32_t (*TemperatureFn)(VarekHandle, float*);
+typedef int32_t (*TimingFn)(VarekHandle, int32_t, int64_t*, int64_t*, int32_t*, double*);
+
+static int failures = 0;
+static int checks = 0;
+
+static void check(int ok, const char* what) {
+    ++checks;
+    if (!ok) {
+        ++failures;
+        fprintf(stderr, "FAILED: %s\n", what);
+    }
+}
+
+static void* require(void* library, const char* name) {
+    void* symbol = find_symbol(library, name);
+    if (symbol == NULL) {
+        fprintf(stderr, "the library does not export %s\n", name);
+        exit(1);
+    }
+    return symbol;
+}
+
+/* Object pointer to function pointer, through memcpy as ISO C allows. */
+#define RESOLVE(type, var, name)               \
+    type var;                                  \
+    {                                          \
+        void* symbol = require(library, name); \
+        memcpy(&var, &symbol, sizeof var);     \
+    }
+
+int main(int argc, char** argv) {
+    const char* port = getenv("VAREK_SIM_C_PORT");
+    if (argc != 2 || port == NULL) {
+        fprintf(stderr, "usage: VAREK_SIM_C_PORT=PORT c_host LIBRARY\n");
+        return 2;
+    }
+    void* library = load_library(argv[1]);
+    if (library == NULL) {
+        fprintf(stderr, "cannot load %s\n", argv[1]);
+        return 1;
+    }
+    RESOLVE(InitFn, init, "varek_init");
+    RESOLVE(CloseFn, close_handle, "varek_close");
+    RESOLVE(IntFn, set_trigger, "varek_set_trigger");
+    RESOLVE(DoubleFn, set_trigger_freq, "varek_set_trigger_freq");
+    RESOLVE(ChannelIntFn, set_output_channel, "varek_set_output_channel");
+    RESOLVE(ChannelValueFn, set_delay, "varek_set_delay");
+    RESOLVE(ChannelValueFn, set_pulse_width, "varek_set_pulse_width");
+    RESOLVE(IntFn, set_global_output, "varek_set_global_output");
+    RESOLVE(HandleFn, software_trigger, "varek_software_trigger");
+    RESOLVE(TemperatureFn, read_temperature, "varek_read_temperature");
+    RESOLVE(TimingFn, read_timing_config, "varek_read_timing_config");
+
+    VarekHandle handle = init(port, 0);
+    if (handle == NULL) {
+        fprintf(stderr, "varek_init(\"%s\") gave no handle\n", port);
+        return 1;
+    }
+    check(set_trigger(handle, 1) == VAREK_OK, "set_trigger");
+    check(set_trigger_freq(handle, 1000.0) == VAREK_OK, "set_trigger_freq");
+    check(set_output_channel(handle, 3, 1) == VAREK_OK, "set_output_channel");
+    check(set_delay(handle, 3, 12345) == VAREK_OK, "set_delay");
+    check(set_pulse_width(handle, 3, 3000000000LL) == VAREK_OK, "set_pulse_width above 2^31");
+    check(set_global_output(handle, 1) == VAREK_OK, "set_global_output");
+    check(software_trigger(handle) == VAREK_OK, "software_trigger");
+
+    float temperature = 0.0f;
+    check(read_temperature(handle, &temperature) == VAREK_OK && temperature == 25.0f,
+          "read_temperature 25.0");
+
+    int64_t delay = 0, pulse_width = 0;
+    int32_t reg131 = 0;
+    double frequency = 0.0;
+    check(read_timing_config(handle, 3, &delay, &pulse_width, &reg131, &frequency) == VAREK_OK,
+          "read_timing_config");
+    check(delay == 12345, "delay read back");
+    check(pulse_width == 3000000000LL, "pulse width read back");
+    check(reg131 == 1, "global output read back");
+    check(frequency == 1000.0, "frequency read back");
+
+    check(set_delay(handle, 9, 1) == VAREK_FAILED, "channel 9 refused");
+    check(software_trigger(NULL) == VAREK_NULL_HANDLE, "null handle");
+    close_handle(handle);
+    close_handle(NULL);
+    unload_library(library);
+
+    printf("%d passed, %d failed\n", checks - failures, failures);
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,86 @@
+"""A Python host that drives the library through ctypes alone, against the
+simulated instrument named by VAREK_SIM_C_PORT.
+
+    python3 python_host.py LIBRARY_PATH
+"""
+import ctypes
+import os
+import sys
+
+VAREK_OK, VAREK_NULL_HANDLE, VAREK_FAILED = 0, -1, -2
+
+
+def load(path):
+    lib = ctypes.CDLL(path)
+    handle = ctypes.c_void_p  # the default int return type would cut the pointer to 32 bits
+    i32, i64 = ctypes.c_int32, ctypes.c_int64
+    signatures = {
+        "varek_init": (handle, [ctypes.c_char_p, i32]),
+        "varek_close": (None, [handle]),
+        "varek_set_trigger": (i32, [handle, i32]),
+        "varek_set_trigger_freq": (i32, [handle, ctypes.c_double]),
+        "varek_set_output_channel": (i32, [handle, i32, i32]),
+        "varek_set_delay": (i32, [handle, i32, i64]),
+        "varek_set_pulse_width": (i32, [handle, i32, i64]),
+        "varek_set_global_output": (i32, [handle, i32]),
+        "varek_software_trigger": (i32, [handle]),
+        "varek_read_temperature": (i32, [handle, ctypes.POINTER(ctypes.c_float)]),
+        "varek_read_timing_config": (i32, [handle, i32, ctypes.POINTER(i64), ctypes.POINTER(i64),
+                                           ctypes.POINTER(i32), ctypes.POINTER(ctypes.c_double)]),
+    }
+    for name, (restype, argtypes) in signatures.items():
+        function = getattr(lib, name)
+        function.restype = restype
+        function.argtypes = argtypes
+    return lib
+
+
+def main():
+    lib = load(sys.argv[1])
+    port = os.environ["VAREK_SIM_C_PORT"].encode()
+    failures = []
+    checks = 0
+
+    def check(ok, what):
+        nonlocal checks
+        checks += 1
+        if not ok:
+            failures.append(what)
+            print("FAILED:", what, file=sys.stderr)
+
+    handle = lib.varek_init(port, 0)
+    if not handle:
+        sys.exit(f"varek_init({port!r}) gave no handle")
+    check(lib.varek_set_trigger(handle, 2) == VAREK_OK, "set_trigger")
+    check(lib.varek_set_trigger_freq(handle, 3.0) == VAREK_OK, "set_trigger_freq")
+    check(lib.varek_set_output_channel(handle, 8, 1) == VAREK_OK, "set_output_channel")
+    check(lib.varek_set_delay(handle, 8, 2**40) == VAREK_OK, "set_delay above 2^32")
+    check(lib.varek_set_pulse_width(handle, 8, 777) == VAREK_OK, "set_pulse_width")
+    check(lib.varek_set_global_output(handle, 0) == VAREK_OK, "set_global_output")
+    check(lib.varek_software_trigger(handle) == VAREK_OK, "software_trigger")
+
+    temperature = ctypes.c_float(0)
+    check(lib.varek_read_temperature(handle, ctypes.byref(temperature)) == VAREK_OK, "read_temperature")
+    check(temperature.value == 25.0, "temperature 25.0")
+
+    delay, width = ctypes.c_int64(0), ctypes.c_int64(0)
+    reg131, frequency = ctypes.c_int32(-1), ctypes.c_double(0)
+    check(lib.varek_read_timing_config(handle, 8, ctypes.byref(delay), ctypes.byref(width),
+                                       ctypes.byref(reg131), ctypes.byref(frequency)) == VAREK_OK,
+          "read_timing_config")
+    check(delay.value == 2**40, "delay read back")
+    check(width.value == 777, "pulse width read back")
+    check(reg131.value == 0, "global output read back")
+    check(frequency.value == 1e9 / (83333333 * 4.0), "frequency read back from its truncated word")
+    check(lib.varek_read_timing_config(handle, 8, None, None, None, None) == VAREK_OK, "null outputs")
+    check(lib.varek_set_delay(handle, 0, 1) == VAREK_FAILED, "channel 0 refused")
+    check(lib.varek_software_trigger(None) == VAREK_NULL_HANDLE, "null handle")
+    lib.varek_close(handle)
+    lib.varek_close(None)
+
+    print(f"{checks - len(failures)} passed, {len(failures)} failed")
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
