@@ -28,10 +28,13 @@ TEST(FrequencyWord, RejectsEveryFrequencyWithoutA32BitWord) {
 }
 
 TEST(FrequencyWord, AcceptsBothEndsOfTheWordRange) {
-    // At 250e6 / 2^32 the quotient reaches 2^32; just above, it truncates to the largest word.
-    const double limit = 250000000.0 / 4294967296.0;
+    // At the published lower limit the quotient reaches 2^32; just above, it
+    // truncates to the largest word.
+    const double limit = VarekDDG::MIN_INTERNAL_TRIGGER_FREQ;
     EXPECT_FALSE(varek::FrequencyWord(limit).has_value());
     EXPECT_EQ(varek::FrequencyWord(std::nextafter(limit, 1.0)), 4294967295u);
+    EXPECT_EQ(varek::FrequencyWord(VarekDDG::MAX_INTERNAL_TRIGGER_FREQ), 1u);
+    EXPECT_FALSE(varek::FrequencyWord(std::nextafter(VarekDDG::MAX_INTERNAL_TRIGGER_FREQ, 1e9)).has_value());
     EXPECT_EQ(varek::FrequencyWord(0.0583), 4288164665u);
     EXPECT_EQ(varek::FrequencyWord(std::nextafter(250000000.0, 0.0)), 1u);
 }
@@ -43,7 +46,7 @@ TEST(TimingRequest, SplitsValueTimesHundredIntoLowThenHighWord) {
     EXPECT_EQ(one->param, 1);
     EXPECT_EQ(one->words, (std::vector<std::uint32_t>{100, 0}));
 
-    const auto largest = varek::TimingRequest(VarekDDG::CMD_SET_PULSE_WIDTH, 8, varek::kMaxTimingValue);
+    const auto largest = varek::TimingRequest(VarekDDG::CMD_SET_PULSE_WIDTH, 8, VarekDDG::MAX_TIMING_VALUE);
     ASSERT_TRUE(largest.has_value());
     EXPECT_EQ(largest->words, (std::vector<std::uint32_t>{0xFFFFFFF0u, 0xFFFFFFFFu}));  // 2^64 - 16
     const auto above_32_bits = varek::TimingRequest(VarekDDG::CMD_SET_DELAY, 2, 5000000000);
@@ -56,7 +59,8 @@ TEST(TimingRequest, RejectsBadChannelsAndValuesThatWouldNotSurviveTheScaling) {
         EXPECT_FALSE(varek::TimingRequest(VarekDDG::CMD_SET_DELAY, channel, 5).has_value()) << channel;
     }
     EXPECT_FALSE(varek::TimingRequest(VarekDDG::CMD_SET_DELAY, 1, -1).has_value());
-    EXPECT_FALSE(varek::TimingRequest(VarekDDG::CMD_SET_DELAY, 1, varek::kMaxTimingValue + 1).has_value());
+    EXPECT_FALSE(
+        varek::TimingRequest(VarekDDG::CMD_SET_DELAY, 1, VarekDDG::MAX_TIMING_VALUE + 1).has_value());
     EXPECT_FALSE(varek::TimingRequest(VarekDDG::CMD_SET_DELAY, 1, std::numeric_limits<std::int64_t>::max())
                      .has_value());
     EXPECT_TRUE(varek::TimingRequest(VarekDDG::CMD_SET_DELAY, 1, 0).has_value());

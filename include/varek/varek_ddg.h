@@ -64,6 +64,14 @@ public:
     // Every operation below makes exactly one exchange with this time-out.
     static constexpr std::int32_t OPERATION_TIMEOUT_MS = 1000;
 
+    // The largest delay or pulse width: the instrument receives them x100 in
+    // 64 bits.
+    static constexpr std::int64_t MAX_TIMING_VALUE = 184467440737095516;
+    // Internal trigger frequencies run above MIN (exclusive) up to MAX: the
+    // instrument receives trunc(250e6 / f), which must be 1..0xFFFFFFFF.
+    static constexpr double MIN_INTERNAL_TRIGGER_FREQ = 250000000.0 / 4294967296.0;
+    static constexpr double MAX_INTERNAL_TRIGGER_FREQ = 250000000.0;
+
     // Frame codec: pure functions of bytes, usable without an open port.
     static std::uint16_t Checksum(const std::uint8_t* bytes, std::int32_t len);
     static void BuildFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8_t* payload,

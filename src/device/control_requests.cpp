@@ -44,7 +44,7 @@ std::optional<ControlRequest> GlobalOutputRequest(bool on) {
 }
 
 std::optional<ControlRequest> TimingRequest(std::uint8_t cmd, std::int32_t channel, std::int64_t value) {
-    if (!ChannelInRange(channel) || value < 0 || value > kMaxTimingValue) return std::nullopt;
+    if (!ChannelInRange(channel) || value < 0 || value > VarekDDG::MAX_TIMING_VALUE) return std::nullopt;
     const std::uint64_t wire_value = static_cast<std::uint64_t>(value) * 100u;
     return ControlRequest{
         cmd,

@@ -24,9 +24,6 @@ inline bool ChannelInRange(std::int32_t channel) {
     return static_cast<std::uint32_t>(channel) - 1u < static_cast<std::uint32_t>(VarekDDG::CHANNEL_COUNT);
 }
 
-// Largest delay or width whose x100 wire value fits 64 bits.
-constexpr std::int64_t kMaxTimingValue = 184467440737095516;
-
 std::optional<ControlRequest> TriggerRequest(VarekTriggerMode mode);
 std::optional<ControlRequest> FrequencyRequest(double frequency);
 std::optional<ControlRequest> OutputChannelRequest(std::int32_t channel, bool on);

@@ -1,9 +1,10 @@
 // varek-sim: a simulated instrument on a pseudo-terminal.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
+#include <map>
 #include <string>
 
 #include "simulator.h"
@@ -16,20 +17,42 @@ void RequestStop(int) { g_stop.store(true); }
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: varek-sim [--link PATH] [--control-port N]\n"
-                 "Opens a pseudo-terminal that answers like the instrument and prints\n"
+                 "usage: varek-sim [OPTIONS]\n"
+                 "Opens a pseudo-terminal that answers like the instrument, prints\n"
                  "  device PATH     the serial device to open\n"
                  "  control PORT    the loopback TCP port of the control channel\n"
-                 "then serves until SIGINT or SIGTERM.\n"
-                 "  --link PATH          also make PATH a symlink to the device\n"
-                 "                       (for Wine: $WINEPREFIX/dosdevices/com12)\n"
-                 "  --control-port N     listen for control commands on 127.0.0.1:N\n");
+                 "then serves until SIGINT or SIGTERM and prints the instrument's state.\n"
+                 "\n"
+                 "  --link PATH         also make PATH a symlink to the device; for Wine,\n"
+                 "                      $WINEPREFIX/dosdevices/com12 makes it COM12\n"
+                 "  --control-port N    control channel on 127.0.0.1:N (default: any free port)\n"
+                 "  --pace BAUD         move bytes at the line rate of BAUD (10 bits a byte)\n"
+                 "  --log               print every frame in both directions on stderr\n"
+                 "faults, applied to every request:\n"
+                 "  --delay MS          wait before replying\n"
+                 "  --noise HEX         send these bytes before the reply\n"
+                 "  --split N,GAP_MS    send the reply in N pieces with pauses\n"
+                 "  --bad-checksum      corrupt the reply's checksum\n"
+                 "  --bad-tail          corrupt the reply's tail byte\n"
+                 "  --short-length      send a length field of 5\n"
+                 "  --silent            never reply\n"
+                 "  --refuse            refuse every request\n"
+                 "  --surplus HEX       send these bytes after the reply\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Each fault option is a word of the control channel's "fault" command.
+    const std::map<std::string, std::string> fault_flags = {{"--bad-checksum", "checksum"},
+                                                            {"--bad-tail", "tail"},
+                                                            {"--short-length", "short-length"},
+                                                            {"--silent", "silent"},
+                                                            {"--refuse", "refuse"}};
+    const std::map<std::string, std::string> fault_values = {
+        {"--delay", "delay"}, {"--noise", "noise"}, {"--split", "split"}, {"--surplus", "surplus"}};
     varek::sim::SimulatorOptions options;
+    std::string fault_words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -37,15 +60,31 @@ int main(int argc, char** argv) {
             options.link_path = argv[++i];
         } else if (arg == "--control-port" && has_value) {
             options.control_port = std::atoi(argv[++i]);
+        } else if (arg == "--pace" && has_value) {
+            options.pace_baud = std::atoi(argv[++i]);
+        } else if (arg == "--log") {
+            options.log_frames = true;
+        } else if (fault_flags.count(arg) != 0) {
+            fault_words += " " + fault_flags.at(arg);
+        } else if (fault_values.count(arg) != 0 && has_value) {
+            fault_words += " " + fault_values.at(arg) + "=" + argv[++i];
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
             return 0;
         } else {
-            std::fprintf(stderr, "varek-sim: unknown argument '%s'\n", arg.c_str());
+            std::fprintf(stderr, "varek-sim: unknown or incomplete argument '%s'\n", arg.c_str());
             PrintUsage(stderr);
             return 2;
         }
     }
+    std::string error;
+    const auto faults = varek::sim::ParseFaultPlan(fault_words, error);
+    if (!faults) {
+        std::fprintf(stderr, "varek-sim: %s\n", error.c_str());
+        return 2;
+    }
+    options.standing_faults = *faults;
+
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
     try {
@@ -53,8 +92,9 @@ int main(int argc, char** argv) {
         std::printf("device %s\ncontrol %d\n", simulator.device_path().c_str(), simulator.control_port());
         std::fflush(stdout);
         simulator.Run(g_stop);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "varek-sim: %s\n", error.what());
+        std::printf("state %s\n", simulator.DescribeState().c_str());
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "varek-sim: %s\n", failure.what());
         return 1;
     }
     return 0;

@@ -1,10 +1,12 @@
 #include "simulator.h"
 
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <sstream>
 
 #include "hex_text.h"
@@ -12,7 +14,27 @@
 
 namespace varek::sim {
 
-Simulator::Simulator(const SimulatorOptions& options) : control_(options.control_port) {
+namespace {
+
+std::string SpacedHex(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    const std::string compact = ToHex(bytes);
+    for (std::size_t i = 0; i < compact.size(); i += 2) text += compact.substr(i, 2) + " ";
+    return text;
+}
+
+timespec ToTimespec(std::chrono::nanoseconds wait) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+    return {static_cast<time_t>(seconds.count()), static_cast<long>((wait - seconds).count())};
+}
+
+}  // namespace
+
+Simulator::Simulator(const SimulatorOptions& options)
+    : options_(options),
+      byte_time_(options.pace_baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / options.pace_baud)
+                                       : Clock::duration::zero()),
+      control_(options.control_port) {
     if (!options.link_path.empty()) pty_.Link(options.link_path);
 }
 
@@ -20,12 +42,16 @@ void Simulator::Run(const std::atomic<bool>& stop) {
     std::vector<pollfd> fds;
     while (!stop.load()) {
         fds.clear();
-        const short line_events = output_.empty() ? POLLIN : POLLIN | POLLOUT;
-        fds.push_back({pty_.master(), line_events, 0});
+        fds.push_back({pty_.master(), static_cast<short>(output_blocked_ ? POLLIN | POLLOUT : POLLIN), 0});
         control_.CollectPollFds(fds);
         // Wake at least every 100 ms to notice `stop`.
-        const int wait_ms = std::min(100, MsUntilNextOutput());
-        if (poll(fds.data(), fds.size(), wait_ms) < 0 && errno != EINTR) break;
+        std::chrono::nanoseconds wait = std::chrono::milliseconds(100);
+        if (const auto next = NextOutputTime(); next && !output_blocked_) {
+            wait =
+                std::clamp<std::chrono::nanoseconds>(*next - Clock::now(), std::chrono::nanoseconds(0), wait);
+        }
+        const timespec timeout = ToTimespec(wait);
+        if (ppoll(fds.data(), fds.size(), &timeout, nullptr) < 0 && errno != EINTR) break;
         ReadLine();
         WriteDue();
         control_.Service([this](const std::string& line) { return HandleCommand(line); });
@@ -49,35 +75,52 @@ void Simulator::Answer(const VarekFrame& request) {
     // A decoded request rebuilds to exactly the bytes that carried it.
     VarekDDG::BuildFrame(request.cmd, request.param, request.data.data(),
                          static_cast<std::int32_t>(request.data.size()), last_request_);
+    if (options_.log_frames) std::fprintf(stderr, "host > %s\n", SpacedHex(last_request_).c_str());
 
-    FaultPlan plan;
+    FaultPlan plan = options_.standing_faults;
     if (!queued_faults_.empty()) {
         plan = std::move(queued_faults_.front());
         queued_faults_.pop_front();
     }
-    const Clock::time_point arrived = Clock::now();
+    // On a paced line the request is whole only when its last byte has crossed it.
+    const Clock::time_point arrived =
+        Clock::now() + byte_time_ * static_cast<long long>(last_request_.size());
     for (TimedBytes& piece : ShapeReply(instrument_.Answer(request, plan.refuse), plan)) {
+        if (options_.log_frames) std::fprintf(stderr, "sim  < %s\n", SpacedHex(piece.bytes).c_str());
         output_.push_back({arrived + std::chrono::milliseconds(piece.at_ms), std::move(piece.bytes)});
     }
 }
 
+Simulator::Clock::time_point Simulator::FrontStart() const {
+    return std::max(output_.front().at, line_free_);
+}
+
+std::optional<Simulator::Clock::time_point> Simulator::NextOutputTime() const {
+    if (output_.empty()) return std::nullopt;
+    return FrontStart() + byte_time_;
+}
+
 void Simulator::WriteDue() {
-    while (!output_.empty() && output_.front().at <= Clock::now()) {
+    output_blocked_ = false;
+    while (!output_.empty()) {
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point start = FrontStart();
+        if (start > now) return;
         Scheduled& next = output_.front();
-        const ssize_t put =
-            next.bytes.empty() ? 0 : write(pty_.master(), next.bytes.data(), next.bytes.size());
-        if (put < 0) return;  // the host is not reading; try again when writable
+        std::size_t due = next.bytes.size();
+        if (byte_time_ > Clock::duration::zero()) {
+            due = std::min<std::size_t>(due, static_cast<std::size_t>((now - start) / byte_time_));
+            if (due == 0 && !next.bytes.empty()) return;
+        }
+        const ssize_t put = due == 0 ? 0 : write(pty_.master(), next.bytes.data(), due);
+        // The pty took less than offered: the host is not reading; go on when it does.
+        output_blocked_ = put < static_cast<ssize_t>(due);
+        if (put <= 0 && due > 0) return;
+        line_free_ = start + byte_time_ * static_cast<long long>(put);
         next.bytes.erase(next.bytes.begin(), next.bytes.begin() + put);
         if (!next.bytes.empty()) return;
         output_.pop_front();
     }
-}
-
-int Simulator::MsUntilNextOutput() const {
-    if (output_.empty()) return 1000;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(output_.front().at - Clock::now());
-    return static_cast<int>(std::max<long long>(0, left.count() + 1));
 }
 
 void Simulator::SettleInput(int quiet_ms) {

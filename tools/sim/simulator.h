@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ namespace varek::sim {
 struct SimulatorOptions {
     std::string link_path;  // empty: no symlink
     int control_port = 0;   // 0: any free loopback port
+    // 0: bytes move as fast as the pty takes them; else each byte takes the
+    // 10 bit times of this baud rate (start, 8 data, stop) in both directions.
+    int pace_baud = 0;
+    bool log_frames = false;    // every frame in both directions on stderr
+    FaultPlan standing_faults;  // applied to each request no queued fault covers
 };
 
 class Simulator {
@@ -36,6 +42,9 @@ public:
     // One control command, as the control channel receives it.
     std::string HandleCommand(const std::string& line);
 
+    // The instrument's state, as the control channel's "state" reports it.
+    std::string DescribeState() const { return instrument_.Describe(); }
+
 private:
     using Clock = std::chrono::steady_clock;
     struct Scheduled {
@@ -46,11 +55,18 @@ private:
     void ReadLine();
     void Answer(const VarekFrame& request);
     void WriteDue();
-    int MsUntilNextOutput() const;
+    // When the next output byte may go, or nothing when there is none.
+    std::optional<Clock::time_point> NextOutputTime() const;
+    // When the front output's first unsent byte starts on the line.
+    Clock::time_point FrontStart() const;
     // Waits until the host has written nothing for `quiet_ms`, so that a
     // question about what arrived sees everything already sent.
     void SettleInput(int quiet_ms);
 
+    SimulatorOptions options_;
+    Clock::duration byte_time_{};
+    Clock::time_point line_free_{};  // when the last byte sent has left the line
+    bool output_blocked_ = false;    // the pty took no more; wait until writable
     PtyDevice pty_;
     ControlServer control_;
     Instrument instrument_;

@@ -1,127 +1,130 @@
 // varekctl: drive the instrument from the command line.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "port_name.h"
-#include "varek/varek_ddg.h"
+#include "arguments.h"
+#include "commands.h"
+#include "platform.h"
+#include "tool_error.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr std::int32_t kExchangeTimeoutMs = 1000;
+using namespace varekctl;
 
-void PrintUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "usage: varekctl --port PORT [--baud N] COMMAND [ARGS]\n"
-                 "commands:\n"
-                 "  fire                      send a software trigger\n"
-                 "  raw CMD PARAM [HEX...]    send any frame, print request and reply\n");
-}
-
-bool ParseNumber(const char* text, long long min, long long max, long long& value) {
-    char* end = nullptr;
-    value = std::strtoll(text, &end, 0);
-    return end != text && *end == '\0' && value >= min && value <= max;
-}
-
-int Exchange(VarekDDG& device, const std::string& port, std::uint8_t cmd, std::uint16_t param,
-             const std::vector<std::uint8_t>& payload) {
-    std::vector<std::uint8_t> request;
-    VarekDDG::BuildFrame(cmd, param, payload.data(), static_cast<std::int32_t>(payload.size()), request);
-    VarekDDG::DumpFrame(request, "request");
-    VarekFrame reply;
-    if (!device.SendFrame(cmd, param, payload.data(), static_cast<std::int32_t>(payload.size()), &reply,
-                          kExchangeTimeoutMs)) {
-        std::fprintf(
-            stderr,
-            "no valid reply from the instrument on %s within %d ms: is it powered and on this port?\n",
-            port.c_str(), kExchangeTimeoutMs);
-        return kExitFailed;
+void PrintHelp() {
+    std::printf(
+        "usage: varekctl [--port PORT] [--baud N] [--json] COMMAND [ARGS]\n"
+        "\n"
+        "Drives the delay generator on PORT (COM12, /dev/ttyUSB0, ...) at N baud (115200).\n"
+        "Without --port it starts a simulated instrument (Linux) and says so.\n"
+        "--json prints the results of temp and status as JSON.\n"
+        "\n"
+        "commands:\n");
+    for (const Command& command : AllCommands()) {
+        const std::string usage = std::string(command.name) + " " + command.arguments;
+        std::printf("  %-28s %s\n", usage.c_str(), command.help);
     }
-    std::vector<std::uint8_t> echoed;
-    VarekDDG::BuildFrame(reply.cmd, reply.param, reply.data.data(),
-                         static_cast<std::int32_t>(reply.data.size()), echoed);
-    VarekDDG::DumpFrame(echoed, "reply");
-    std::printf("decoded: cmd 0x%02X, param 0x%04X, %zu payload bytes\n", reply.cmd, reply.param,
-                reply.data.size());
+    std::printf(
+        "\n"
+        "varekctl COMMAND --help shows one command.\n"
+        "Exit codes: 0 success, 1 the port or the instrument failed, 2 a usage error (nothing sent).\n");
+}
+
+void PrintCommandHelp(const Command& command) {
+    std::printf("usage: varekctl [--port PORT] [--baud N] [--json] %s %s\n\n%s\n", command.name,
+                command.arguments, command.help);
+}
+
+struct CommandLine {
+    std::string port;
+    std::int32_t baud = 115200;
+    bool json = false;
+    bool help = false;
+    std::vector<std::string> words;  // the command and its arguments
+};
+
+CommandLine ParseCommandLine(int argc, char** argv) {
+    CommandLine line;
+    int arg = 1;
+    for (; arg < argc && line.words.empty(); ++arg) {
+        const std::string word = argv[arg];
+        const bool has_value = arg + 1 < argc;
+        if (word == "--help" || word == "-h" || word == "help") {
+            line.help = true;
+        } else if (word == "--json") {
+            line.json = true;
+        } else if (word == "--port" || word == "--baud") {
+            if (!has_value) throw UsageError(word + " needs a value");
+            const std::string value = argv[++arg];
+            if (word == "--port") {
+                line.port = value;
+            } else {
+                line.baud = ParseBaud(value);
+            }
+        } else if (word.rfind("--", 0) == 0) {
+            throw UsageError("unknown option " + word + " (varekctl --help lists them)");
+        } else {
+            line.words.push_back(word);
+        }
+    }
+    for (; arg < argc; ++arg) {
+        const std::string word = argv[arg];
+        if (word == "--help" || word == "-h") {
+            line.help = true;
+        } else if (word == "--json") {
+            line.json = true;
+        } else {
+            line.words.push_back(word);
+        }
+    }
+    return line;
+}
+
+int Run(int argc, char** argv) {
+    const CommandLine line = ParseCommandLine(argc, argv);
+    if (line.words.empty()) {
+        if (line.help) {
+            PrintHelp();
+            return kExitOk;
+        }
+        throw UsageError("no command given (varekctl --help lists them)");
+    }
+    const Command* command = FindCommand(line.words[0]);
+    if (line.help && command != nullptr) {
+        PrintCommandHelp(*command);
+        return kExitOk;
+    }
+    const Action action = PrepareCommandLine(line.words);
+
+    std::string port = line.port;
+    if (port.empty() && (command == nullptr || command->talks_to_instrument)) {
+        const std::optional<std::string> simulated = StartEmbeddedInstrument();
+        if (!simulated) throw UsageError("no --port given: name the instrument's port, e.g. --port COM12");
+        port = *simulated;
+        std::fprintf(stderr, "varekctl: no --port given: using a simulated instrument on %s\n", port.c_str());
+    }
+    Session session(port, line.baud, line.json);
+    action(session);
     return kExitOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string port;
-    long long baud = 115200;
-    int arg = 1;
-    for (; arg < argc && argv[arg][0] == '-'; ++arg) {
-        const std::string option = argv[arg];
-        if (option == "--help" || option == "-h") {
-            PrintUsage(stdout);
-            return kExitOk;
-        }
-        if (arg + 1 >= argc) {
-            std::fprintf(stderr, "%s needs a value\n", option.c_str());
-            return kExitUsage;
-        }
-        if (option == "--port") {
-            port = argv[++arg];
-        } else if (option == "--baud") {
-            if (!ParseNumber(argv[++arg], 1, 0x7FFFFFFF, baud)) {
-                std::fprintf(stderr, "baud rate must be a positive number, got %s\n", argv[arg]);
-                return kExitUsage;
-            }
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", option.c_str());
-            return kExitUsage;
-        }
-    }
-    if (port.empty() || arg >= argc) {
-        PrintUsage(stderr);
+    try {
+        return Run(argc, argv);
+    } catch (const UsageError& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "varekctl: %s\n", error.what());
         return kExitUsage;
-    }
-
-    const std::string command = argv[arg++];
-    std::uint8_t cmd = 0;
-    std::uint16_t param = 0;
-    std::vector<std::uint8_t> payload;
-    if (command == "fire") {
-        cmd = 0x14;
-    } else if (command == "raw") {
-        long long value = 0;
-        if (arg + 2 > argc || !ParseNumber(argv[arg], 0, 0xFF, value)) {
-            std::fprintf(stderr, "raw needs CMD (0..0xFF) and PARAM (0..0xFFFF)\n");
-            return kExitUsage;
-        }
-        cmd = static_cast<std::uint8_t>(value);
-        if (!ParseNumber(argv[arg + 1], 0, 0xFFFF, value)) {
-            std::fprintf(stderr, "PARAM must be 0..0xFFFF, got %s\n", argv[arg + 1]);
-            return kExitUsage;
-        }
-        param = static_cast<std::uint16_t>(value);
-        for (int i = arg + 2; i < argc; ++i) {
-            if (!ParseNumber(argv[i], 0, 0xFF, value)) {
-                std::fprintf(stderr, "payload bytes must be 0..0xFF, got %s\n", argv[i]);
-                return kExitUsage;
-            }
-            payload.push_back(static_cast<std::uint8_t>(value));
-        }
-    } else {
-        std::fprintf(stderr, "unknown command %s\n", command.c_str());
-        PrintUsage(stderr);
-        return kExitUsage;
-    }
-
-    VarekDDG device;
-    if (!device.Open(ToPortName(port).c_str(), static_cast<std::int32_t>(baud))) {
-        std::fprintf(stderr,
-                     "cannot open %s at %lld baud: check the name and that no other program holds it\n",
-                     port.c_str(), baud);
+    } catch (const DeviceError& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "varekctl: %s\n", error.what());
+        return kExitFailed;
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "varekctl: unexpected failure: %s\n", error.what());
         return kExitFailed;
     }
-    return Exchange(device, port, cmd, param, payload);
 }

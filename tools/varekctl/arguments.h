@@ -1,0 +1,22 @@
+// Command arguments, checked before anything is sent. Each parser throws
+// UsageError with a message that names the argument and what it got.
+#ifndef VAREKCTL_ARGUMENTS_H
+#define VAREKCTL_ARGUMENTS_H
+
+#include <cstdint>
+#include <string>
+
+namespace varekctl {
+
+std::int32_t ParseChannel(const std::string& text);
+bool ParseOnOff(const std::string& text);
+std::int64_t ParseTimingValue(const std::string& what, const std::string& text);
+double ParseFrequency(const std::string& text);
+std::int32_t ParseTriggerMode(const std::string& text);
+std::int32_t ParseBaud(const std::string& text);
+// An unsigned number (decimal or 0x hex) no larger than `max`.
+std::uint32_t ParseUnsigned(const std::string& what, const std::string& text, std::uint32_t max);
+
+}  // namespace varekctl
+
+#endif

@@ -1,0 +1,245 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "arguments.h"
+#include "platform.h"
+#include "status_report.h"
+#include "tool_error.h"
+
+namespace varekctl {
+
+namespace {
+
+void ExpectCount(const std::vector<std::string>& args, std::size_t count, const char* usage) {
+    if (args.size() != count) throw UsageError(std::string("usage: ") + usage);
+}
+
+// A control operation: runs it and reports, or fails naming what was attempted.
+Action Control(std::string attempted, std::function<bool(VarekDDG&)> operation) {
+    return [attempted = std::move(attempted), operation = std::move(operation)](Session& session) {
+        if (!operation(session.Device())) session.NotAcknowledged(attempted);
+        std::printf("ok: %s\n", attempted.c_str());
+    };
+}
+
+Action PrepareTriggerMode(const std::vector<std::string>& args) {
+    ExpectCount(args, 1, "trigger-mode 0|1|2");
+    const std::int32_t mode = ParseTriggerMode(args[0]);
+    return Control("trigger mode " + args[0],
+                   [mode](VarekDDG& d) { return d.SetTrigger(static_cast<VarekTriggerMode>(mode)); });
+}
+
+Action PrepareFrequency(const std::vector<std::string>& args) {
+    ExpectCount(args, 1, "freq HZ");
+    const double frequency = ParseFrequency(args[0]);
+    return Control("internal trigger frequency " + args[0],
+                   [frequency](VarekDDG& d) { return d.SetInternalTriggerFreq(frequency); });
+}
+
+Action PrepareEnable(const std::vector<std::string>& args) {
+    ExpectCount(args, 2, "enable CH on|off");
+    const std::int32_t channel = ParseChannel(args[0]);
+    const bool on = ParseOnOff(args[1]);
+    return Control("channel " + args[0] + " output " + (on ? "on" : "off"),
+                   [=](VarekDDG& d) { return d.SetOutputChannel(channel, on); });
+}
+
+Action PrepareDelay(const std::vector<std::string>& args) {
+    ExpectCount(args, 2, "delay CH VALUE");
+    const std::int32_t channel = ParseChannel(args[0]);
+    const std::int64_t value = ParseTimingValue("delay", args[1]);
+    return Control("channel " + args[0] + " delay " + args[1],
+                   [=](VarekDDG& d) { return d.SetDelay(channel, value); });
+}
+
+Action PrepareWidth(const std::vector<std::string>& args) {
+    ExpectCount(args, 2, "width CH VALUE");
+    const std::int32_t channel = ParseChannel(args[0]);
+    const std::int64_t value = ParseTimingValue("pulse width", args[1]);
+    return Control("channel " + args[0] + " pulse width " + args[1],
+                   [=](VarekDDG& d) { return d.SetPulseWidth(channel, value); });
+}
+
+Action PrepareOutput(const std::vector<std::string>& args) {
+    ExpectCount(args, 1, "output on|off");
+    const bool on = ParseOnOff(args[0]);
+    return Control(std::string("global output ") + (on ? "on" : "off"),
+                   [on](VarekDDG& d) { return d.SetGlobalOutput(on); });
+}
+
+Action PrepareFire(const std::vector<std::string>& args) {
+    ExpectCount(args, 0, "fire");
+    return Control("software trigger", [](VarekDDG& d) { return d.SoftwareTrigger(); });
+}
+
+Action PrepareTemperature(const std::vector<std::string>& args) {
+    ExpectCount(args, 0, "temp");
+    return [](Session& session) {
+        float temperature = 0.0f;
+        if (!session.Device().ReadTemperature(&temperature)) session.NoAnswer("reading the temperature");
+        PrintTemperature(temperature, session.json());
+    };
+}
+
+Action PrepareStatus(const std::vector<std::string>& args) {
+    if (args.size() > 1) throw UsageError("usage: status [CH|all]");
+    std::vector<std::int32_t> channels;
+    if (args.empty() || args[0] == "all") {
+        for (std::int32_t channel = 1; channel <= VarekDDG::CHANNEL_COUNT; ++channel)
+            channels.push_back(channel);
+    } else {
+        channels.push_back(ParseChannel(args[0]));
+    }
+    return [channels](Session& session) {
+        std::vector<VarekTimingConfig> configs;
+        for (const std::int32_t channel : channels) {
+            VarekTimingConfig config{};
+            if (!session.Device().ReadTimingConfig(channel, &config)) {
+                session.NoAnswer("reading the status of channel " + std::to_string(channel));
+            }
+            configs.push_back(config);
+        }
+        PrintStatus(session.port(), configs, session.json());
+    };
+}
+
+Action PrepareRaw(const std::vector<std::string>& args) {
+    if (args.size() < 2) throw UsageError("usage: raw CMD PARAM [HEX...]");
+    const auto cmd = static_cast<std::uint8_t>(ParseUnsigned("CMD", args[0], 0xFF));
+    const auto param = static_cast<std::uint16_t>(ParseUnsigned("PARAM", args[1], 0xFFFF));
+    std::vector<std::uint8_t> payload;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const std::string& byte = args[i];
+        payload.push_back(static_cast<std::uint8_t>(
+            ParseUnsigned("payload byte", byte.rfind("0x", 0) == 0 ? byte : "0x" + byte, 0xFF)));
+    }
+    return [=](Session& session) {
+        std::vector<std::uint8_t> request;
+        const auto size = static_cast<std::int32_t>(payload.size());
+        VarekDDG::BuildFrame(cmd, param, payload.data(), size, request);
+        VarekDDG::DumpFrame(request, "request");
+        VarekFrame reply;
+        if (!session.Device().SendFrame(cmd, param, payload.data(), size, &reply,
+                                        VarekDDG::OPERATION_TIMEOUT_MS)) {
+            std::fflush(stdout);
+            session.NoAnswer("raw frame");
+        }
+        std::vector<std::uint8_t> reply_frame;
+        VarekDDG::BuildFrame(reply.cmd, reply.param, reply.data.data(),
+                             static_cast<std::int32_t>(reply.data.size()), reply_frame);
+        VarekDDG::DumpFrame(reply_frame, "reply");
+        std::printf("decoded: cmd 0x%02X, param 0x%04X, %zu payload bytes\n", reply.cmd, reply.param,
+                    reply.data.size());
+    };
+}
+
+std::vector<std::string> SplitWords(const std::string& line) {
+    std::istringstream stream(line);
+    std::vector<std::string> words;
+    for (std::string word; stream >> word;) words.push_back(word);
+    return words;
+}
+
+// A script: every line is checked before the first is sent; the run stops at
+// the first line that fails, naming it.
+Action PrepareRun(const std::vector<std::string>& args) {
+    ExpectCount(args, 1, "run FILE|-");
+    std::ifstream file;
+    if (args[0] != "-") {
+        file.open(args[0]);
+        if (!file) throw UsageError("cannot read script " + args[0]);
+    }
+    std::istream& input = args[0] == "-" ? std::cin : file;
+    struct Step {
+        int line;
+        std::string text;
+        Action action;
+    };
+    std::vector<Step> steps;
+    int number = 0;
+    for (std::string line; std::getline(input, line);) {
+        ++number;
+        const std::string code = line.substr(0, line.find('#'));
+        const std::vector<std::string> words = SplitWords(code);
+        if (words.empty()) continue;
+        if (words[0] == "run")
+            throw UsageError(args[0] + " line " + std::to_string(number) + ": scripts cannot run scripts");
+        try {
+            steps.push_back({number, code, PrepareCommandLine(words)});
+        } catch (const UsageError& error) {
+            throw UsageError(args[0] + " line " + std::to_string(number) + ": " + error.what());
+        }
+    }
+    return [steps, script = args[0]](Session& session) {
+        for (const Step& step : steps) {
+            std::fprintf(stderr, "> %s\n", step.text.c_str());
+            try {
+                step.action(session);
+            } catch (const DeviceError& error) {
+                throw DeviceError(script + " line " + std::to_string(step.line) + ": " + error.what());
+            }
+        }
+    };
+}
+
+Action PreparePorts(const std::vector<std::string>& args) {
+    ExpectCount(args, 0, "ports");
+    return [](Session&) {
+        const std::vector<SerialPortInfo> ports = ListSerialPorts();
+        if (ports.empty()) std::fprintf(stderr, "no serial ports found\n");
+        for (const SerialPortInfo& port : ports) {
+            std::printf("%-24s %-4s %s\n", port.name.c_str(), port.looks_like_usb ? "usb" : "",
+                        port.description.c_str());
+        }
+    };
+}
+
+}  // namespace
+
+const std::vector<Command>& AllCommands() {
+    static const std::vector<Command> commands = {
+        {"trigger-mode", "0|1|2", "Set the trigger mode (sent as trigger code 1, 2 or 3).", true,
+         PrepareTriggerMode},
+        {"freq", "HZ", "Set the internal trigger frequency.", true, PrepareFrequency},
+        {"enable", "CH on|off", "Switch channel CH's output on or off.", true, PrepareEnable},
+        {"delay", "CH VALUE", "Set channel CH's delay (whole units of the instrument).", true, PrepareDelay},
+        {"width", "CH VALUE", "Set channel CH's pulse width (whole units of the instrument).", true,
+         PrepareWidth},
+        {"output", "on|off", "Switch the global output on or off.", true, PrepareOutput},
+        {"fire", "", "Fire a software trigger.", true, PrepareFire},
+        {"temp", "", "Read the instrument's temperature.", true, PrepareTemperature},
+        {"status", "[CH|all]",
+         "Read every channel's (or one channel's) timing and the instrument-wide values.", true,
+         PrepareStatus},
+        {"raw", "CMD PARAM [HEX...]",
+         "Send any frame (CMD 0..0xFF, PARAM 0..0xFFFF, payload bytes in hex) and print request and reply.",
+         true, PrepareRaw},
+        {"run", "FILE|-",
+         "Run a script: one command per line, # starts a comment. Every line is checked first; the run stops "
+         "at the "
+         "first failure and names its line.",
+         true, PrepareRun},
+        {"ports", "", "List this machine's serial ports, marking those that look like USB adapters.", false,
+         PreparePorts},
+    };
+    return commands;
+}
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command& command : AllCommands()) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
+
+Action PrepareCommandLine(const std::vector<std::string>& words) {
+    const Command* command = FindCommand(words.at(0));
+    if (command == nullptr) throw UsageError("unknown command " + words[0] + " (varekctl --help lists them)");
+    return command->prepare({words.begin() + 1, words.end()});
+}
+
+}  // namespace varekctl
