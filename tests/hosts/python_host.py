@@ -1,5 +1,6 @@
-"""A Python host that drives the library through ctypes alone, against the
-simulated instrument named by VAREK_SIM_C_PORT.
+"""A Python host that drives the library's C functions through ctypes, with
+nothing but their declarations from the varek module, against the simulated
+instrument named by VAREK_SIM_C_PORT.
 
     python3 python_host.py LIBRARY_PATH
 """
@@ -7,36 +8,14 @@ import ctypes
 import os
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "python"))
+from varek import load_library  # noqa: E402
+
 VAREK_OK, VAREK_NULL_HANDLE, VAREK_FAILED = 0, -1, -2
 
 
-def load(path):
-    lib = ctypes.CDLL(path)
-    handle = ctypes.c_void_p  # the default int return type would cut the pointer to 32 bits
-    i32, i64 = ctypes.c_int32, ctypes.c_int64
-    signatures = {
-        "varek_init": (handle, [ctypes.c_char_p, i32]),
-        "varek_close": (None, [handle]),
-        "varek_set_trigger": (i32, [handle, i32]),
-        "varek_set_trigger_freq": (i32, [handle, ctypes.c_double]),
-        "varek_set_output_channel": (i32, [handle, i32, i32]),
-        "varek_set_delay": (i32, [handle, i32, i64]),
-        "varek_set_pulse_width": (i32, [handle, i32, i64]),
-        "varek_set_global_output": (i32, [handle, i32]),
-        "varek_software_trigger": (i32, [handle]),
-        "varek_read_temperature": (i32, [handle, ctypes.POINTER(ctypes.c_float)]),
-        "varek_read_timing_config": (i32, [handle, i32, ctypes.POINTER(i64), ctypes.POINTER(i64),
-                                           ctypes.POINTER(i32), ctypes.POINTER(ctypes.c_double)]),
-    }
-    for name, (restype, argtypes) in signatures.items():
-        function = getattr(lib, name)
-        function.restype = restype
-        function.argtypes = argtypes
-    return lib
-
-
 def main():
-    lib = load(sys.argv[1])
+    lib = load_library(sys.argv[1])
     port = os.environ["VAREK_SIM_C_PORT"].encode()
     failures = []
     checks = 0

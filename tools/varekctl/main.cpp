@@ -98,10 +98,11 @@ int Run(int argc, char** argv) {
     const Action action = PrepareCommandLine(line.words);
 
     std::string port = line.port;
+    std::unique_ptr<EmbeddedInstrument> simulated;  // outlives the session that talks to it
     if (port.empty() && (command == nullptr || command->talks_to_instrument)) {
-        const std::optional<std::string> simulated = StartEmbeddedInstrument();
+        simulated = StartEmbeddedInstrument();
         if (!simulated) throw UsageError("no --port given: name the instrument's port, e.g. --port COM12");
-        port = *simulated;
+        port = simulated->port();
         std::fprintf(stderr, "varekctl: no --port given: using a simulated instrument on %s\n", port.c_str());
     }
     Session session(port, line.baud, line.json);

@@ -2,7 +2,7 @@
 #ifndef VAREKCTL_PLATFORM_H
 #define VAREKCTL_PLATFORM_H
 
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,9 +26,15 @@ struct SerialPortInfo {
 
 std::vector<SerialPortInfo> ListSerialPorts();
 
-// Starts a simulated instrument inside this process and returns the port to
-// open, or nothing where the platform has none.
-std::optional<std::string> StartEmbeddedInstrument();
+// A simulated instrument served from this process until destroyed.
+class EmbeddedInstrument {
+public:
+    virtual ~EmbeddedInstrument() = default;
+    virtual const std::string& port() const = 0;
+};
+
+// Null where the platform has no simulated instrument.
+std::unique_ptr<EmbeddedInstrument> StartEmbeddedInstrument();
 
 }  // namespace varekctl
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <memory>
 #include <thread>
 
 #include "platform.h"
@@ -50,13 +49,26 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     return ports;
 }
 
-std::optional<std::string> StartEmbeddedInstrument() {
-    // Lives until the process ends: the tool's one session uses it throughout.
-    static std::atomic<bool> stop{false};
-    static std::unique_ptr<varek::sim::Simulator> simulator;
-    simulator = std::make_unique<varek::sim::Simulator>(varek::sim::SimulatorOptions{});
-    std::thread([] { simulator->Run(stop); }).detach();
-    return simulator->device_path();
-}
+namespace {
+
+class SimulatorThread : public EmbeddedInstrument {
+public:
+    SimulatorThread()
+        : simulator_(varek::sim::SimulatorOptions{}), thread_([this] { simulator_.Run(stop_); }) {}
+    ~SimulatorThread() override {
+        stop_.store(true);
+        thread_.join();
+    }
+    const std::string& port() const override { return simulator_.device_path(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    varek::sim::Simulator simulator_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<EmbeddedInstrument> StartEmbeddedInstrument() { return std::make_unique<SimulatorThread>(); }
 
 }  // namespace varekctl

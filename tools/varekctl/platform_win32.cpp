@@ -85,6 +85,6 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     return ports;
 }
 
-std::optional<std::string> StartEmbeddedInstrument() { return std::nullopt; }
+std::unique_ptr<EmbeddedInstrument> StartEmbeddedInstrument() { return nullptr; }
 
 }  // namespace varekctl
