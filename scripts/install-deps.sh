@@ -3,7 +3,7 @@
 #   install-deps.sh native   compiler, CMake, Ninja, GoogleTest sources
 #   install-deps.sh all      the above plus mingw-w64, Wine and clang-format
 set -euo pipefail
-packages=(cmake ninja-build g++ googletest python3)
+packages=(cmake ninja-build g++ googletest python3 pkg-config)
 [ "${1:-native}" = all ] && packages+=(g++-mingw-w64-x86-64-posix wine64 clang-format)
 
 missing=()

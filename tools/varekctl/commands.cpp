@@ -176,6 +176,7 @@ Action PrepareRun(const std::vector<std::string>& args) {
     }
     return [steps, script = args[0]](Session& session) {
         for (const Step& step : steps) {
+            std::fflush(stdout);  // keeps each command's echo beside its result in a shared log
             std::fprintf(stderr, "> %s\n", step.text.c_str());
             try {
                 step.action(session);
