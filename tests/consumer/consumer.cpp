@@ -23,7 +23,8 @@ int main() {
     VarekHandle handle = varek_init(c_port, 0);
     std::int64_t delay = 0;
     const bool ok = handle != nullptr &&
-                    varek_read_timing_config(handle, 4, &delay, nullptr, nullptr, nullptr) == VAREK_OK && delay == 4242;
+                    varek_read_timing_config(handle, 4, &delay, nullptr, nullptr, nullptr) == VAREK_OK &&
+                    delay == 4242;
     varek_close(handle);
     std::printf("consumer: delay %lld read back: %s\n", static_cast<long long>(delay), ok ? "ok" : "WRONG");
     return ok ? 0 : 1;
