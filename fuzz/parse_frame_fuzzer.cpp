@@ -19,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     std::vector<std::uint8_t> rebuilt;
-    VarekDDG::BuildFrame(frame.cmd, frame.param, frame.data.data(), static_cast<std::int32_t>(frame.data.size()),
-                         rebuilt);
-    if (rebuilt.size() > bytes.size() || !std::equal(rebuilt.begin(), rebuilt.end(), bytes.begin())) std::abort();
+    VarekDDG::BuildFrame(frame.cmd, frame.param, frame.data.data(),
+                         static_cast<std::int32_t>(frame.data.size()), rebuilt);
+    if (rebuilt.size() > bytes.size() || !std::equal(rebuilt.begin(), rebuilt.end(), bytes.begin()))
+        std::abort();
     return 0;
 }

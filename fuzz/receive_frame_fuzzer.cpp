@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     VarekFrame reply;
-    const bool accepted = varek::ReceiveFrame(read, [&] { return clock; }, reply, timeout_ms);
+    const bool accepted = varek::ReceiveFrame(
+        read, [&] { return clock; }, reply, timeout_ms);
     if (accepted != reply.valid) std::abort();
     // One read past the deadline at most, and each read waits 100 ms at most.
     if (clock - start > static_cast<std::uint32_t>(timeout_ms) + 100u + 100u) std::abort();

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -22,12 +21,6 @@ double ProcessCpuMs() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
-std::size_t OpenDescriptorCount() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-    return count;
 }
 
 class PosixPortTest : public ::testing::Test {
@@ -62,14 +55,14 @@ TEST_F(PosixPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {
 
 TEST_F(PosixPortTest, UnsupportedBaudOrDataBitsFailAndLeaveNothingOpen) {
     SerialPort port;
-    const std::size_t before = OpenDescriptorCount();
+    const std::size_t before = varek::test::OpenHandleCount();
     EXPECT_FALSE(Open(port, 12345));
     EXPECT_FALSE(Open(port, 0));
     EXPECT_FALSE(Open(port, 115200, 9));
     EXPECT_FALSE(Open(port, 115200, 4));
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.GetHandle(), -1);
-    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(varek::test::OpenHandleCount(), before);
     SerialPort other;
     EXPECT_TRUE(Open(other)) << "a failed open must not keep the port locked";
 }

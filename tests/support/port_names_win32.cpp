@@ -14,6 +14,14 @@ std::basic_string<PortNameChar> MissingPortName() { return L"\\\\.\\COM251"; }
 
 const char* MissingCPortName() { return "COM251"; }
 
+std::string CurrentSimCPortName(SimControl&) { return SimCPortName(); }
+
+std::size_t OpenHandleCount() {
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
 bool ExclusiveOpenIsEnforced() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;

@@ -37,6 +37,8 @@ bool ApplyWord(const std::string& word, FaultPlan& plan) {
     if (key == "short-length") return plan.short_length = true;
     if (key == "silent") return plan.silent = true;
     if (key == "refuse") return plan.refuse = true;
+    if (key == "hangup") return plan.hang_up = true;
+    if (key == "babble") return ParseInt(value, plan.babble_ms);
     if (key == "delay") return ParseInt(value, plan.delay_ms);
     if (key == "noise") return ParseBytes(value, plan.noise);
     if (key == "surplus") return ParseBytes(value, plan.surplus);
@@ -64,8 +66,25 @@ std::optional<FaultPlan> ParseFaultPlan(const std::string& words, std::string& e
     return plan;
 }
 
+namespace {
+
+// A line that never falls silent and never carries a head: EB is never
+// followed by 90.
+std::vector<TimedBytes> Babble(const FaultPlan& plan) {
+    constexpr std::int32_t kEveryMs = 10;
+    const std::vector<std::uint8_t> noise = {0x55, 0x90, 0xEB, 0x00, 0xEB, 0xEB, 0x12, 0xCC};
+    std::vector<TimedBytes> pieces;
+    for (std::int32_t at = 0; at < plan.babble_ms; at += kEveryMs) {
+        pieces.push_back({plan.delay_ms + at, noise});
+    }
+    return pieces;
+}
+
+}  // namespace
+
 std::vector<TimedBytes> ShapeReply(std::vector<std::uint8_t> reply, const FaultPlan& plan) {
     if (plan.silent) return {};
+    if (plan.babble_ms > 0) return Babble(plan);
     if (plan.reply) reply = *plan.reply;
     if (reply.size() >= 10) {
         const std::size_t length_field = reply[2] | (reply[3] << 8);
@@ -78,6 +97,10 @@ std::vector<TimedBytes> ShapeReply(std::vector<std::uint8_t> reply, const FaultP
     }
     std::vector<std::uint8_t> line = plan.noise;
     line.insert(line.end(), reply.begin(), reply.end());
+    if (plan.hang_up) {
+        line.resize(plan.noise.size() + reply.size() / 2);
+        return {{plan.delay_ms, line, true}};
+    }
     const std::size_t reply_end = line.size();
 
     std::vector<TimedBytes> pieces;

@@ -18,13 +18,15 @@ struct FaultPlan {
     bool bad_tail = false;
     bool short_length = false;                       // length field 5
     bool silent = false;                             // no reply at all
+    bool hang_up = false;                            // line closed halfway through the reply
+    std::int32_t babble_ms = 0;                      // noise with no head instead of a reply
     bool refuse = false;                             // refuse it: parameter 0x0000, nothing applied
     std::vector<std::uint8_t> surplus;               // sent right after the reply
     std::optional<std::vector<std::uint8_t>> reply;  // these bytes instead of the answer
 };
 
 // Parses blank-separated words: delay=MS noise=HEX split=PIECES,GAP_MS
-// checksum tail short-length silent refuse surplus=HEX reply=HEX. Sets `error`
+// checksum tail short-length silent refuse hangup babble=MS surplus=HEX reply=HEX. Sets `error`
 // and returns nullopt on a word it does not know.
 std::optional<FaultPlan> ParseFaultPlan(const std::string& words, std::string& error);
 
@@ -32,6 +34,7 @@ std::optional<FaultPlan> ParseFaultPlan(const std::string& words, std::string& e
 struct TimedBytes {
     std::int32_t at_ms;
     std::vector<std::uint8_t> bytes;
+    bool then_hang_up = false;  // close the line once these bytes are out
 };
 
 // Turns the instrument's reply frame into what goes on the line.

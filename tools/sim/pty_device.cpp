@@ -35,10 +35,15 @@ PtyDevice::PtyDevice() {
     }
 }
 
-PtyDevice::~PtyDevice() {
+PtyDevice::~PtyDevice() { Close(); }
+
+void PtyDevice::Close() {
     if (!link_path_.empty()) unlink(link_path_.c_str());
+    link_path_.clear();  // a later link at the same path belongs to another device
     if (slave_keeper_ >= 0) close(slave_keeper_);
     if (master_ >= 0) close(master_);
+    slave_keeper_ = -1;
+    master_ = -1;
 }
 
 void PtyDevice::Link(const std::string& link_path) {

@@ -18,10 +18,13 @@ public:
 
     // Points `link_path` at the device, replacing an older link there.
     void Link(const std::string& link_path);
+    // Closes both ends and removes the link: the host's port hangs up.
+    void Close();
 
     int master() const { return master_; }
     int slave_keeper() const { return slave_keeper_; }
     const std::string& device_path() const { return device_path_; }
+    const std::string& link_path() const { return link_path_; }
 
 private:
     int master_ = -1;

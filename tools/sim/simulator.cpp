@@ -34,15 +34,33 @@ Simulator::Simulator(const SimulatorOptions& options)
     : options_(options),
       byte_time_(options.pace_baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / options.pace_baud)
                                        : Clock::duration::zero()),
+      line_(std::make_unique<PtyDevice>()),
       control_(options.control_port) {
-    if (!options.link_path.empty()) pty_.Link(options.link_path);
+    if (!options.link_path.empty()) line_->Link(options.link_path);
+}
+
+void Simulator::HangUp() {
+    line_->Close();
+    output_.clear();
+    output_blocked_ = false;
+    assembler_.Clear();
+}
+
+void Simulator::Revive() {
+    HangUp();
+    auto fresh = std::make_unique<PtyDevice>();
+    if (!options_.link_path.empty()) fresh->Link(options_.link_path);
+    line_ = std::move(fresh);
 }
 
 void Simulator::Run(const std::atomic<bool>& stop) {
     std::vector<pollfd> fds;
     while (!stop.load()) {
         fds.clear();
-        fds.push_back({pty_.master(), static_cast<short>(output_blocked_ ? POLLIN | POLLOUT : POLLIN), 0});
+        if (line_up()) {
+            fds.push_back(
+                {line_->master(), static_cast<short>(output_blocked_ ? POLLIN | POLLOUT : POLLIN), 0});
+        }
         control_.CollectPollFds(fds);
         // Wake at least every 100 ms to notice `stop`.
         std::chrono::nanoseconds wait = std::chrono::milliseconds(100);
@@ -60,8 +78,8 @@ void Simulator::Run(const std::atomic<bool>& stop) {
 
 void Simulator::ReadLine() {
     std::uint8_t chunk[4096];
-    for (;;) {
-        const ssize_t got = read(pty_.master(), chunk, sizeof chunk);
+    while (line_up()) {
+        const ssize_t got = read(line_->master(), chunk, sizeof chunk);
         if (got <= 0) return;
         received_.insert(received_.end(), chunk, chunk + got);
         for (const VarekFrame& request : assembler_.Feed(chunk, static_cast<std::size_t>(got))) {
@@ -87,7 +105,8 @@ void Simulator::Answer(const VarekFrame& request) {
         Clock::now() + byte_time_ * static_cast<long long>(last_request_.size());
     for (TimedBytes& piece : ShapeReply(instrument_.Answer(request, plan.refuse), plan)) {
         if (options_.log_frames) std::fprintf(stderr, "sim  < %s\n", SpacedHex(piece.bytes).c_str());
-        output_.push_back({arrived + std::chrono::milliseconds(piece.at_ms), std::move(piece.bytes)});
+        output_.push_back(
+            {arrived + std::chrono::milliseconds(piece.at_ms), std::move(piece.bytes), piece.then_hang_up});
     }
 }
 
@@ -102,7 +121,7 @@ std::optional<Simulator::Clock::time_point> Simulator::NextOutputTime() const {
 
 void Simulator::WriteDue() {
     output_blocked_ = false;
-    while (!output_.empty()) {
+    while (!output_.empty() && line_up()) {
         const Clock::time_point now = Clock::now();
         const Clock::time_point start = FrontStart();
         if (start > now) return;
@@ -112,19 +131,24 @@ void Simulator::WriteDue() {
             due = std::min<std::size_t>(due, static_cast<std::size_t>((now - start) / byte_time_));
             if (due == 0 && !next.bytes.empty()) return;
         }
-        const ssize_t put = due == 0 ? 0 : write(pty_.master(), next.bytes.data(), due);
+        const ssize_t put = due == 0 ? 0 : write(line_->master(), next.bytes.data(), due);
         // The pty took less than offered: the host is not reading; go on when it does.
         output_blocked_ = put < static_cast<ssize_t>(due);
         if (put <= 0 && due > 0) return;
         line_free_ = start + byte_time_ * static_cast<long long>(put);
         next.bytes.erase(next.bytes.begin(), next.bytes.begin() + put);
         if (!next.bytes.empty()) return;
+        if (next.then_hang_up) {
+            HangUp();
+            return;
+        }
         output_.pop_front();
     }
 }
 
 void Simulator::SettleInput(int quiet_ms) {
-    pollfd entry{pty_.master(), POLLIN, 0};
+    if (!line_up()) return;
+    pollfd entry{line_->master(), POLLIN, 0};
     while (poll(&entry, 1, quiet_ms) > 0) {
         const std::size_t before = received_.size();
         ReadLine();
@@ -182,8 +206,17 @@ std::string Simulator::HandleCommand(const std::string& line) {
         SettleInput(30);
         return "ok " + ToHex(last_request_);
     }
+    if (command == "hangup") {
+        HangUp();
+        return "ok";
+    }
+    if (command == "revive") {
+        Revive();
+        return "ok " + line_->device_path();
+    }
+    if (command == "device") return "ok " + line_->device_path();
     if (command == "line") {
-        const std::string settings = DescribeLineSettings(pty_.slave_keeper());
+        const std::string settings = line_up() ? DescribeLineSettings(line_->slave_keeper()) : "";
         return settings.empty() ? "error cannot read line settings" : "ok " + settings;
     }
     return "error unknown command: " + command;

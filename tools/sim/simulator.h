@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,7 +34,8 @@ class Simulator {
 public:
     explicit Simulator(const SimulatorOptions& options);
 
-    const std::string& device_path() const { return pty_.device_path(); }
+    // The current device; a revived line has a new one.
+    const std::string& device_path() const { return line_->device_path(); }
     int control_port() const { return control_.port(); }
 
     // Serves the line and the control channel until `stop` becomes true.
@@ -50,7 +52,15 @@ private:
     struct Scheduled {
         Clock::time_point at;
         std::vector<std::uint8_t> bytes;
+        bool then_hang_up;
     };
+
+    // Closes the line as an unplugged cable or an exiting instrument would:
+    // the host's port hangs up and its device disappears.
+    void HangUp();
+    // A new line after a hang-up, under the same link.
+    void Revive();
+    bool line_up() const { return line_ != nullptr && line_->master() >= 0; }
 
     void ReadLine();
     void Answer(const VarekFrame& request);
@@ -65,9 +75,9 @@ private:
 
     SimulatorOptions options_;
     Clock::duration byte_time_{};
-    Clock::time_point line_free_{};  // when the last byte sent has left the line
-    bool output_blocked_ = false;    // the pty took no more; wait until writable
-    PtyDevice pty_;
+    Clock::time_point line_free_{};    // when the last byte sent has left the line
+    bool output_blocked_ = false;      // the pty took no more; wait until writable
+    std::unique_ptr<PtyDevice> line_;  // after a hang-up, a closed device until revived
     ControlServer control_;
     Instrument instrument_;
     RequestAssembler assembler_;
