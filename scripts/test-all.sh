@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh all
 
 echo "== format check"
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror
 
 # linux first: the windows tests run against its varek-sim.
 for preset in linux asan windows; do

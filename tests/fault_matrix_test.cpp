@@ -4,6 +4,7 @@
 // promptly and closing the handle releases everything.
 #include <gtest/gtest.h>
 
+#include "process_stats.h"
 #include "sim_control.h"
 #include "sim_fixture.h"
 #include "varek/varek.h"
@@ -21,13 +22,13 @@ class FaultMatrixTest : public ::testing::Test {
 protected:
     void SetUp() override {
         sim.Reset();
-        handles_before = varek::test::OpenHandleCount();
+        handles_before = varek::stats::OpenHandles();
         handle = varek_init(varek::test::CurrentSimCPortName(sim).c_str(), 0);
         ASSERT_NE(handle, nullptr);
     }
     void TearDown() override {
         varek_close(handle);
-        EXPECT_EQ(varek::test::OpenHandleCount(), handles_before) << "closing released everything";
+        EXPECT_EQ(varek::stats::OpenHandles(), handles_before) << "closing released everything";
     }
 
     // Runs `operation`, expects VAREK_FAILED, returns how long it took.
@@ -45,12 +46,14 @@ protected:
 };
 
 TEST_F(FaultMatrixTest, EveryFaultOfTheReplyFailsInTimeAndLeavesTheHandleUsable) {
-    const char* faults[] = {"silent",   "delay=1300",     "split=4,400", "checksum",  "tail", "short-length",
-                            "refuse",   "babble=2000",    "noise=EB00EB12 silent",    "reply=EB9006"};
+    const char* faults[] = {
+        "silent", "delay=1300",  "split=4,400",           "checksum",    "tail", "short-length",
+        "refuse", "babble=2000", "noise=EB00EB12 silent", "reply=EB9006"};
     for (const char* fault : faults) {
         sim.Fault(fault);
         std::int64_t delay = -1;
-        const long long elapsed = FailureTime([&] { return varek_read_timing_config(handle, 1, &delay, nullptr, nullptr, nullptr); });
+        const long long elapsed = FailureTime(
+            [&] { return varek_read_timing_config(handle, 1, &delay, nullptr, nullptr, nullptr); });
         EXPECT_LE(elapsed, kLatestFailureMs) << fault;
         EXPECT_EQ(delay, -1) << fault;
         EXPECT_EQ(varek_software_trigger(handle), VAREK_OK) << "usable after " << fault;

@@ -3,13 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <thread>
 
+#include "process_stats.h"
 #include "sim_fixture.h"
 #include "varek/varek_ddg.h"
 
@@ -17,11 +17,7 @@ namespace {
 
 using varek::test::MillisecondsOf;
 
-double ProcessCpuMs() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
-}
+double ProcessCpuMs() { return varek::stats::CpuSeconds() * 1000.0; }
 
 class PosixPortTest : public ::testing::Test {
 protected:
@@ -55,14 +51,14 @@ TEST_F(PosixPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {
 
 TEST_F(PosixPortTest, UnsupportedBaudOrDataBitsFailAndLeaveNothingOpen) {
     SerialPort port;
-    const std::size_t before = varek::test::OpenHandleCount();
+    const std::size_t before = varek::stats::OpenHandles();
     EXPECT_FALSE(Open(port, 12345));
     EXPECT_FALSE(Open(port, 0));
     EXPECT_FALSE(Open(port, 115200, 9));
     EXPECT_FALSE(Open(port, 115200, 4));
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.GetHandle(), -1);
-    EXPECT_EQ(varek::test::OpenHandleCount(), before);
+    EXPECT_EQ(varek::stats::OpenHandles(), before);
     SerialPort other;
     EXPECT_TRUE(Open(other)) << "a failed open must not keep the port locked";
 }

@@ -16,12 +16,6 @@ const char* MissingCPortName() { return "COM251"; }
 
 std::string CurrentSimCPortName(SimControl&) { return SimCPortName(); }
 
-std::size_t OpenHandleCount() {
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count;
-}
-
 bool ExclusiveOpenIsEnforced() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;

@@ -55,8 +55,6 @@ const char* MissingCPortName();
 // The name a C host passes to varek_init for `sim`'s line as it is now:
 // after a revive the device path changes, while Wine's COM name stays.
 std::string CurrentSimCPortName(SimControl& sim);
-// How many descriptors (Linux) or handles (Windows) the process holds.
-std::size_t OpenHandleCount();
 // Whether a second open of a held port fails here: Wine, unlike Windows and
 // Linux, enforces no share mode on devices.
 bool ExclusiveOpenIsEnforced();

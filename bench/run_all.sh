@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Runs every benchmark and the long soak, and prints the results as Markdown:
+#   - codec speed (Google Benchmark);
+#   - exchange latency and host CPU per exchange for the library, a minimal C
+#     client (the floor) and a pySerial client, side by side against the same
+#     simulated instrument, unpaced and paced at 115200 baud;
+#   - host CPU while waiting out a 1000 ms time-out;
+#   - the soak: 100 000 exchanges on Linux, 10 000 under Wine.
+# Builds the linux preset first; the Wine rows need the windows preset built.
+#   bench/run_all.sh [COUNT]      (COUNT unpaced exchanges per client, 3000)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+count=${1:-3000}
+scripts/install-deps.sh native
+dpkg-query -W -f='${Status}' python3-serial libbenchmark-dev 2>/dev/null | grep -q "install ok installed" ||
+  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-serial libbenchmark-dev >/dev/null; }
+cmake --preset linux >/dev/null
+cmake --build --preset linux >/dev/null
+bin=build/linux/bin
+wine_bin=build/windows/bin
+python=/usr/bin/python3  # Debian's, which has python3-serial
+
+sim_pid=""
+start_sim() {
+  stop_sim
+  "$bin/varek-sim" "$@" >/tmp/varek-bench-sim.txt 2>/dev/null &
+  sim_pid=$!
+  for _ in $(seq 100); do grep -q '^control ' /tmp/varek-bench-sim.txt && break; sleep 0.05; done
+  device=$(sed -n 's/^device //p' /tmp/varek-bench-sim.txt)
+}
+stop_sim() { [ -n "$sim_pid" ] && { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; }; sim_pid=""; }
+trap stop_sim EXIT
+
+# row LABEL COMMAND...: one table row from a client's result line.
+row() {
+  local label=$1; shift
+  local line; line=$("$@")
+  local median p99 cpu failures
+  median=$(sed -n 's/.*median_us=\([0-9.]*\).*/\1/p' <<<"$line")
+  p99=$(sed -n 's/.*p99_us=\([0-9.]*\).*/\1/p' <<<"$line")
+  cpu=$(sed -n 's/.*cpu_us_per_exchange=\([0-9.]*\).*/\1/p' <<<"$line")
+  failures=$(sed -n 's/.*failures=\([0-9]*\).*/\1/p' <<<"$line")
+  echo "| $label | $median | $p99 | $cpu | $failures |"
+}
+
+clients() {  # clients OP COUNT
+  row "floor (C, poll)" "$bin/floor_client" "$device" "$2" "$1"
+  row "varek (Linux)" "$bin/exchange_client" "$device" "$2" "$1"
+  row "pySerial" "$python" bench/pyserial_client.py "$device" "$2" "$1"
+}
+
+echo "## Machine"
+echo
+echo "$(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1), $(uname -sr), $(date -u +%Y-%m-%d)"
+echo
+echo "## Codec"
+echo
+echo '```'
+"$bin/codec_bench" --benchmark_min_time=0.2 2>/dev/null | grep -E "^BM_|^Benchmark"
+echo '```'
+
+for pace in "" 115200; do
+  if [ -z "$pace" ]; then start_sim; n=$count; title="unpaced pty"; else start_sim --pace "$pace"; n=$((count / 10)); title="paced at $pace baud"; fi
+  for op in trigger status; do
+    echo
+    echo "## $op exchange, $title, $n exchanges each"
+    echo
+    echo "| client | median µs | p99 µs | host CPU µs/exchange | failures |"
+    echo "|---|---|---|---|---|"
+    clients "$op" "$n"
+  done
+done
+
+echo
+echo "## Host CPU while waiting out a 1000 ms time-out (3 exchanges each)"
+echo
+echo "| client | median µs | p99 µs | host CPU µs/exchange | failures |"
+echo "|---|---|---|---|---|"
+start_sim --silent
+clients timeout 3
+if [ -x "$wine_bin/exchange_client.exe" ]; then
+  stop_sim
+  start_sim --silent --link build/windows/wineprefix/dosdevices/com12
+  row "varek (Windows build under Wine)" build/windows/wine_run.sh "$wine_bin/exchange_client.exe" COM12 3 timeout
+fi
+
+echo
+echo "## Soak"
+echo
+start_sim
+echo "- Linux, 100 000 exchanges: $("$bin/soak" "$device" 100000)"
+if [ -x "$wine_bin/soak.exe" ]; then
+  start_sim --link build/windows/wineprefix/dosdevices/com12
+  echo "- Windows build under Wine, 10 000 exchanges: $(build/windows/wine_run.sh "$wine_bin/soak.exe" COM12 10000)"
+  for op in trigger status; do
+    echo "- Windows build under Wine, $op: $(build/windows/wine_run.sh "$wine_bin/exchange_client.exe" COM12 1000 $op)"
+  done
+fi
