@@ -30,6 +30,22 @@ TEST(Checksum, SumsBytesModulo65536AndIgnoresEmptyOrNegativeLengths) {
     EXPECT_EQ(VarekDDG::Checksum(bytes.data(), -4), 0);
 }
 
+TEST(Checksum, AgreesWithAPlainSumAtEveryLengthAndOffset) {
+    std::vector<std::uint8_t> bytes(70000);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7919 % 251 + (i & 4));
+    for (const std::int32_t len : {1, 7, 8, 9, 15, 16, 17, 1023, 1024, 1025, 1031, 65535, 65536}) {
+        for (const std::size_t offset : {0u, 1u, 3u, 7u}) {
+            std::uint32_t plain = 0;
+            for (std::int32_t i = 0; i < len; ++i) plain += bytes[offset + static_cast<std::size_t>(i)];
+            EXPECT_EQ(VarekDDG::Checksum(bytes.data() + offset, len), static_cast<std::uint16_t>(plain))
+                << len << " at " << offset;
+        }
+    }
+    const std::vector<std::uint8_t> all_ones(65536, 0xFF);
+    EXPECT_EQ(VarekDDG::Checksum(all_ones.data(), 65536), static_cast<std::uint16_t>(65536u * 255u));
+}
+
 TEST(BuildFrame, MatchesTheKnownFrames) {
     EXPECT_EQ(Build(0x14, 0, {}), kSoftwareTrigger);
     EXPECT_EQ(Build(0x08, 1, {0xF4, 0x01, 0, 0, 0, 0, 0, 0}), kDelayOneFrame);

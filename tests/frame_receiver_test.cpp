@@ -101,6 +101,28 @@ TEST(ReceiveFrame, ReadsOnlyTheFrameAndLeavesWhatFollows) {
     EXPECT_EQ(line.reads.front(), Bytes({0xAA, 0xBB}));
 }
 
+TEST(ReceiveFrame, HuntNeverTakesMoreThanTheHeadAndLength) {
+    // All at once, as a fast line delivers it: the hunt must leave the body
+    // and what follows to the reads after it.
+    for (const Bytes& noise :
+         {Bytes{}, Bytes{0x00}, Bytes{0xEB}, Bytes{0xEB, 0xEB, 0x12}, Bytes{0x90, 0xEB, 0x00}}) {
+        ScriptedLine line;
+        line.reads = {Concat(Concat(noise, kReply), {0xAA, 0xBB, 0xCC})};
+        VarekFrame reply;
+        ASSERT_TRUE(line.Receive(reply, 1000));
+        EXPECT_EQ(reply.data, Bytes({0x12, 0x34}));
+        ASSERT_EQ(line.reads.size(), 1u);
+        EXPECT_EQ(line.reads.front(), Bytes({0xAA, 0xBB, 0xCC}));
+    }
+}
+
+TEST(ReceiveFrame, ReadThatClaimsMoreThanAskedFails) {
+    VarekFrame reply;
+    EXPECT_FALSE(
+        varek::ReceiveFrame([](std::uint8_t*, std::int32_t count, std::int32_t) { return count + 1; },
+                            [] { return 0u; }, reply, 1000));
+}
+
 TEST(ReceiveFrame, ShortLengthFailsAtOnceAndKeepsEarlierFields) {
     ScriptedLine line;
     line.reads = {{0xEB, 0x90, 0x05, 0x00}, kReply};

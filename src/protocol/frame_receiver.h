@@ -19,7 +19,7 @@ constexpr std::int32_t kLengthReadWaitMs = 50;
 constexpr std::int32_t kBodyReadWaitMs = 100;
 
 // `read_bytes(buffer, count, wait_ms)` returns the bytes placed (0..count) or
-// a negative value on failure; `now_ms()` is a 32-bit millisecond clock that
+// a negative value on failure (as is more than asked for); `now_ms()` is a 32-bit millisecond clock that
 // may wrap. Makes one attempt: once a head is found, any failure ends it.
 template <typename ReadBytes, typename NowMs>
 bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std::int32_t timeout_ms) {
@@ -30,24 +30,37 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std
         return timeout_ms <= 0 || now_ms() - start >= static_cast<std::uint32_t>(timeout_ms);
     };
 
+    // The hunt reads no further than a head could end its length field: up
+    // to 4 bytes from a clear start, 3 after an EB. So it takes in exactly
+    // the bytes a byte-by-byte hunt would, in fewer reads.
+    std::uint8_t length_bytes[2] = {0, 0};
+    std::int32_t length_received = 0;
     bool head_byte_seen = false;
-    for (;;) {
+    bool head_found = false;
+    while (!head_found) {
         if (deadline_passed()) return false;
-        std::uint8_t byte = 0;
-        const std::int32_t got = read_bytes(&byte, 1, kHeadReadWaitMs);
-        if (got < 0) return false;
-        if (got == 0) continue;
-        if (head_byte_seen && byte == VarekDDG::FRAME_HEAD1) break;
-        // A repeated EB keeps the hunt armed: the later one may start the head.
-        head_byte_seen = byte == VarekDDG::FRAME_HEAD0;
+        std::uint8_t chunk[4] = {};
+        const std::int32_t wanted = head_byte_seen ? 3 : 4;
+        const std::int32_t got = read_bytes(chunk, wanted, kHeadReadWaitMs);
+        if (got < 0 || got > wanted) return false;
+        for (std::int32_t i = 0; i < got; ++i) {
+            if (head_found) {
+                length_bytes[length_received++] = chunk[i];
+            } else if (head_byte_seen && chunk[i] == VarekDDG::FRAME_HEAD1) {
+                head_found = true;
+            } else {
+                // A repeated EB keeps the hunt armed: the later one may start the head.
+                head_byte_seen = chunk[i] == VarekDDG::FRAME_HEAD0;
+            }
+        }
     }
 
-    std::uint8_t length_bytes[2] = {0, 0};
-    for (std::int32_t received = 0; received < 2;) {
+    while (length_received < 2) {
         if (deadline_passed()) return false;
-        const std::int32_t got = read_bytes(length_bytes + received, 2 - received, kLengthReadWaitMs);
-        if (got < 0) return false;
-        received += got;
+        const std::int32_t got =
+            read_bytes(length_bytes + length_received, 2 - length_received, kLengthReadWaitMs);
+        if (got < 0 || got > 2 - length_received) return false;
+        length_received += got;
     }
     const std::int32_t length_field = length_bytes[0] | (length_bytes[1] << 8);
     if (length_field < frame_layout::kLengthFieldBias) return false;
@@ -62,7 +75,7 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std
         if (deadline_passed()) return false;
         const std::int32_t got = read_bytes(frame.data() + frame_layout::kBytesBeforeCounted + received,
                                             length_field - received, kBodyReadWaitMs);
-        if (got < 0) return false;
+        if (got < 0 || got > length_field - received) return false;
         received += got;
     }
     return VarekDDG::ParseFrame(frame.data(), static_cast<std::int32_t>(frame.size()), reply);
