@@ -31,22 +31,17 @@ start_sim() {
 stop_sim() { [ -n "$sim_pid" ] && { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; }; sim_pid=""; }
 trap stop_sim EXIT
 
-# row LABEL COMMAND...: one table row from a client's result line.
-row() {
-  local label=$1; shift
-  local line; line=$("$@")
-  local median p99 cpu failures
-  median=$(sed -n 's/.*median_us=\([0-9.]*\).*/\1/p' <<<"$line")
-  p99=$(sed -n 's/.*p99_us=\([0-9.]*\).*/\1/p' <<<"$line")
-  cpu=$(sed -n 's/.*cpu_us_per_exchange=\([0-9.]*\).*/\1/p' <<<"$line")
-  failures=$(sed -n 's/.*failures=\([0-9]*\).*/\1/p' <<<"$line")
-  echo "| $label | $median | $p99 | $cpu | $failures |"
-}
-
-clients() {  # clients OP COUNT
-  row "floor (C, poll)" "$bin/floor_client" "$device" "$2" "$1"
-  row "varek (Linux)" "$bin/exchange_client" "$device" "$2" "$1"
-  row "pySerial" "$python" bench/pyserial_client.py "$device" "$2" "$1"
+# rows OP COUNT: the three clients, each run five times in turn; each
+# column is the median of its five runs, so that a disturbed run does not
+# decide a row.
+rows() {
+  local op=$1 n=$2 results=()
+  for _ in 1 2 3 4 5; do
+    results+=("floor (C, poll)|$("$bin/floor_client" "$device" "$n" "$op")")
+    results+=("varek (Linux)|$("$bin/exchange_client" "$device" "$n" "$op")")
+    results+=("pySerial|$("$python" bench/pyserial_client.py "$device" "$n" "$op")")
+  done
+  printf '%s\n' "${results[@]}" | "$python" bench/median_row.py
 }
 
 echo "## Machine"
@@ -63,25 +58,25 @@ for pace in "" 115200; do
   if [ -z "$pace" ]; then start_sim; n=$count; title="unpaced pty"; else start_sim --pace "$pace"; n=$((count / 10)); title="paced at $pace baud"; fi
   for op in trigger status; do
     echo
-    echo "## $op exchange, $title, $n exchanges each"
+    echo "## $op exchange, $title, 5 runs of $n exchanges each"
     echo
     echo "| client | median µs | p99 µs | host CPU µs/exchange | failures |"
     echo "|---|---|---|---|---|"
-    clients "$op" "$n"
+    rows "$op" "$n"
   done
 done
 
 echo
-echo "## Host CPU while waiting out a 1000 ms time-out (3 exchanges each)"
+echo "## Host CPU while waiting out a 1000 ms time-out (5 runs of 2 exchanges each)"
 echo
 echo "| client | median µs | p99 µs | host CPU µs/exchange | failures |"
 echo "|---|---|---|---|---|"
 start_sim --silent
-clients timeout 3
+rows timeout 2
 if [ -x "$wine_bin/exchange_client.exe" ]; then
-  stop_sim
   start_sim --silent --link build/windows/wineprefix/dosdevices/com12
-  row "varek (Windows build under Wine)" build/windows/wine_run.sh "$wine_bin/exchange_client.exe" COM12 3 timeout
+  echo
+  echo "- Windows build under Wine: $(build/windows/wine_run.sh "$wine_bin/exchange_client.exe" COM12 3 timeout)"
 fi
 
 echo

@@ -2,9 +2,42 @@
 // psapi.h needs the types of windows.h first.
 #include <psapi.h>
 
+#include <fstream>
+
 #include "process_stats.h"
 
 namespace varek::stats {
+
+namespace {
+
+// Wine counts neither handles nor private bytes, but a program under Wine
+// runs inside a Linux process whose /proc it can read through drive Z:.
+bool UnderWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::size_t WineResidentBytes() {
+    std::ifstream statm("Z:\\proc\\self\\statm");
+    std::size_t pages = 0;
+    std::size_t resident = 0;
+    statm >> pages >> resident;
+    return resident * 4096;
+}
+
+std::size_t WineOpenDescriptors() {
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = FindFirstFileW(L"Z:\\proc\\self\\fd\\*", &entry);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    std::size_t count = 0;
+    do {
+        if (entry.cFileName[0] != L'.') ++count;
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return count - 1;  // the search's own descriptor
+}
+
+}  // namespace
 
 double CpuSeconds() {
     FILETIME created, exited, kernel, user;
@@ -18,6 +51,7 @@ double CpuSeconds() {
 }
 
 std::size_t MemoryBytes() {
+    if (UnderWine()) return WineResidentBytes();
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
     if (!K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
@@ -28,6 +62,7 @@ std::size_t MemoryBytes() {
 }
 
 std::size_t OpenHandles() {
+    if (UnderWine()) return WineOpenDescriptors();
     DWORD count = 0;
     GetProcessHandleCount(GetCurrentProcess(), &count);
     return count;
