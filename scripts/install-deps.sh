@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the build and test tools is missing.
 #   install-deps.sh native   compiler, CMake, Ninja, GoogleTest sources
-#   install-deps.sh all      the above plus mingw-w64, Wine and clang-format
+#   install-deps.sh all      the above plus mingw-w64, Wine, clang-format and valgrind
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest python3 pkg-config)
-[ "${1:-native}" = all ] && packages+=(g++-mingw-w64-x86-64-posix wine64 clang-format)
+[ "${1:-native}" = all ] && packages+=(g++-mingw-w64-x86-64-posix wine64 clang-format valgrind)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -16,3 +16,6 @@ for preset in linux asan windows; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== valgrind memcheck"
+scripts/valgrind-tests.sh

@@ -3,7 +3,7 @@
 # simulated instruments; fails on any memory error or leak.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-command -v valgrind >/dev/null || { apt-get update -qq && apt-get install -y -qq valgrind >/dev/null; }
+scripts/install-deps.sh all
 cmake --preset linux >/dev/null
 cmake --build --preset linux >/dev/null
 bin=build/linux/bin

@@ -48,20 +48,24 @@ Action PrepareEnable(const std::vector<std::string>& args) {
                    [=](VarekDDG& d) { return d.SetOutputChannel(channel, on); });
 }
 
-Action PrepareDelay(const std::vector<std::string>& args) {
-    ExpectCount(args, 2, "delay CH VALUE");
+// Delay and pulse width take the same arguments and differ only in setter.
+using TimingSetter = bool (VarekDDG::*)(std::int32_t, std::int64_t);
+
+Action PrepareTiming(const std::vector<std::string>& args, const char* command, const std::string& what,
+                     TimingSetter set) {
+    ExpectCount(args, 2, (std::string(command) + " CH VALUE").c_str());
     const std::int32_t channel = ParseChannel(args[0]);
-    const std::int64_t value = ParseTimingValue("delay", args[1]);
-    return Control("channel " + args[0] + " delay " + args[1],
-                   [=](VarekDDG& d) { return d.SetDelay(channel, value); });
+    const std::int64_t value = ParseTimingValue(what, args[1]);
+    return Control("channel " + args[0] + " " + what + " " + args[1],
+                   [=](VarekDDG& d) { return (d.*set)(channel, value); });
+}
+
+Action PrepareDelay(const std::vector<std::string>& args) {
+    return PrepareTiming(args, "delay", "delay", &VarekDDG::SetDelay);
 }
 
 Action PrepareWidth(const std::vector<std::string>& args) {
-    ExpectCount(args, 2, "width CH VALUE");
-    const std::int32_t channel = ParseChannel(args[0]);
-    const std::int64_t value = ParseTimingValue("pulse width", args[1]);
-    return Control("channel " + args[0] + " pulse width " + args[1],
-                   [=](VarekDDG& d) { return d.SetPulseWidth(channel, value); });
+    return PrepareTiming(args, "width", "pulse width", &VarekDDG::SetPulseWidth);
 }
 
 Action PrepareOutput(const std::vector<std::string>& args) {
