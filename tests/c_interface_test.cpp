@@ -3,6 +3,7 @@
 
 #include <thread>
 
+#include "process_stats.h"
 #include "sim_control.h"
 #include "sim_fixture.h"
 #include "varek/varek.h"
@@ -26,11 +27,13 @@ protected:
     VarekHandle handle = nullptr;
 };
 
-TEST(CInterfaceInit, NamesThatOpenNothingGiveNull) {
+TEST(CInterfaceInit, NamesThatOpenNothingGiveNullAndLeaveNothingOpen) {
+    const std::size_t handles_before = varek::stats::OpenHandles();
     EXPECT_EQ(varek_init(nullptr, 115200), nullptr);
     EXPECT_EQ(varek_init("", 115200), nullptr);
     EXPECT_EQ(varek_init("COM2147483648", 115200), nullptr);
     EXPECT_EQ(varek_init(varek::test::MissingCPortName(), 115200), nullptr);
+    EXPECT_EQ(varek::stats::OpenHandles(), handles_before);
 }
 
 TEST(CInterfaceInit, BaudDefaultsTo115200) {
@@ -49,7 +52,9 @@ TEST(CInterfaceInit, PortHeldByALiveHandleCannotBeOpenedAgain) {
     if (!varek::test::ExclusiveOpenIsEnforced()) GTEST_SKIP() << "Wine enforces no share mode on devices";
     VarekHandle first = varek_init(SimCPortName().c_str(), 0);
     ASSERT_NE(first, nullptr);
+    const std::size_t handles_held = varek::stats::OpenHandles();
     EXPECT_EQ(varek_init(SimCPortName().c_str(), 0), nullptr);
+    EXPECT_EQ(varek::stats::OpenHandles(), handles_held) << "the refused open left nothing behind";
     varek_close(first);
     VarekHandle again = varek_init(SimCPortName().c_str(), 0);
     EXPECT_NE(again, nullptr) << "closing released the port";

@@ -10,7 +10,12 @@ work=$(mktemp -d "$build_dir/consumer.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
-configure=(-S "$here" -B "$work/build" -G Ninja -Dvarek_DIR="$work/prefix/lib/cmake/varek")
+# Built as the library was: a sanitizer build's consumer needs the sanitizer too.
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build_dir/CMakeCache.txt"; }
+cxx_flags=$(cache_value CMAKE_CXX_FLAGS)
+c_flags=$(cache_value CMAKE_C_FLAGS)
+configure=(-S "$here" -B "$work/build" -G Ninja -Dvarek_DIR="$work/prefix/lib/cmake/varek"
+           -DCMAKE_CXX_FLAGS="$cxx_flags" -DCMAKE_EXE_LINKER_FLAGS="$(cache_value CMAKE_EXE_LINKER_FLAGS)")
 [ -n "$toolchain" ] && configure+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
 cmake "${configure[@]}" >/dev/null
 cmake --build "$work/build" >/dev/null
@@ -24,8 +29,8 @@ else
   "$work/build/consumer"
   export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
   printf '#include "varek/varek.h"\nint main(void) { varek_close(0); return 0; }\n' >"$work/pc.c"
-  # shellcheck disable=SC2046
-  cc -std=c11 -Wall -Werror "$work/pc.c" -o "$work/pc" $(pkg-config --cflags --libs varek)
+  # shellcheck disable=SC2046,SC2086
+  cc -std=c11 -Wall -Werror $c_flags "$work/pc.c" -o "$work/pc" $(pkg-config --cflags --libs varek)
   LD_LIBRARY_PATH="$work/prefix/lib" "$work/pc"
   echo "pkg-config: $(pkg-config --libs varek)"
 fi
