@@ -68,5 +68,7 @@ int main(int argc, char** argv) {
     std::printf("exchanges=%d failures=%d memory_kib=%zu->%zu handles=%zu->%zu cpu_s=%.2f\n", count, failures,
                 memory_start / 1024, memory_end / 1024, handles_start, handles_end,
                 varek::stats::CpuSeconds() - cpu_start);
-    return failures == 0 && handles_end == handles_start ? 0 : 1;
+    // Under Wine the count is the process's Unix descriptors, some of which
+    // Wine closes as it goes; a leak only ever adds.
+    return failures == 0 && handles_end <= handles_start ? 0 : 1;
 }

@@ -28,7 +28,9 @@ protected:
     }
     void TearDown() override {
         varek_close(handle);
-        EXPECT_EQ(varek::stats::OpenHandles(), handles_before) << "closing released everything";
+        // Not equal: under Wine the count is the process's Unix descriptors, of
+        // which Wine itself closes some as it goes. A leak only ever adds.
+        EXPECT_LE(varek::stats::OpenHandles(), handles_before) << "closing released everything";
     }
 
     // Runs `operation`, expects VAREK_FAILED, returns how long it took.
