@@ -24,17 +24,13 @@ std::string Narrow(const wchar_t* wide) {
     return text;
 }
 
-bool IsComName(const std::wstring& name) {
-    return name.size() > 3 && _wcsnicmp(name.c_str(), L"COM", 3) == 0 &&
-           std::all_of(name.begin() + 3, name.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
-}
-
 }  // namespace
 
 std::basic_string<PortNameChar> ToPortName(const std::string& name) {
     const std::wstring wide = Widen(name);
-    // COM1..COM9 also open with the prefix; COM10 and above only with it.
-    return IsComName(wide) ? L"\\\\.\\" + wide : wide;
+    // A bare device name (COM3, COM12) opens in the device namespace, which
+    // COM10 and above require; a name that is already a path stays as given.
+    return wide.find(L'\\') == std::wstring::npos ? L"\\\\.\\" + wide : wide;
 }
 
 std::string DescribeOpenFailure(const std::string& name) {
