@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 
@@ -7,7 +8,10 @@ namespace varek {
 
 void PurgeInput(SerialPort& port) {
     // The transmit side is left alone: only stale input must not be taken for
-    // the coming reply.
+    // the coming reply. Asking first is cheaper than a flush, which takes the
+    // tty's buffer locks, and almost always nothing is waiting.
+    int waiting = 0;
+    if (ioctl(port.GetHandle(), FIONREAD, &waiting) == 0 && waiting == 0) return;
     tcflush(port.GetHandle(), TCIFLUSH);
 }
 
