@@ -121,6 +121,9 @@ int AwaitReady(int fd, short events, const Deadline& deadline) {
     }
 }
 
+// The write total time-out of SetTimeouts, as a Windows driver applies it
+// (multiplier x bytes + constant, 0 for none), bounds a write besides the
+// caller's own wait.
 std::int32_t WriteBoundMs(const CommTimeouts& timeouts, std::int32_t count, std::int32_t timeout_ms) {
     const std::uint64_t driver_total =
         static_cast<std::uint64_t>(timeouts.WriteTotalTimeoutMultiplier) * static_cast<std::uint32_t>(count) +
