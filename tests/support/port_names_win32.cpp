@@ -1,5 +1,4 @@
-#include <windows.h>
-
+#include "process_stats.h"
 #include "sim_control.h"
 
 namespace varek::test {
@@ -16,9 +15,6 @@ const char* MissingCPortName() { return "COM251"; }
 
 std::string CurrentSimCPortName(SimControl&) { return SimCPortName(); }
 
-bool ExclusiveOpenIsEnforced() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
-}
+bool ExclusiveOpenIsEnforced() { return !stats::RunningUnderWine(); }
 
 }  // namespace varek::test

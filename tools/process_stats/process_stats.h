@@ -12,6 +12,8 @@ double CpuSeconds();
 std::size_t MemoryBytes();
 // Open descriptors (Linux) or handles (Windows).
 std::size_t OpenHandles();
+// Whether this Windows program runs under Wine (always false on Linux).
+bool RunningUnderWine();
 
 }  // namespace varek::stats
 

@@ -28,4 +28,6 @@ std::size_t OpenHandles() {
     return count;
 }
 
+bool RunningUnderWine() { return false; }
+
 }  // namespace varek::stats

@@ -12,11 +12,6 @@ namespace {
 
 // Wine counts neither handles nor private bytes, but a program under Wine
 // runs inside a Linux process whose /proc it can read through drive Z:.
-bool UnderWine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 std::size_t WineResidentBytes() {
     std::ifstream statm("Z:\\proc\\self\\statm");
     std::size_t pages = 0;
@@ -51,7 +46,7 @@ double CpuSeconds() {
 }
 
 std::size_t MemoryBytes() {
-    if (UnderWine()) return WineResidentBytes();
+    if (RunningUnderWine()) return WineResidentBytes();
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
     if (!K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
@@ -62,10 +57,15 @@ std::size_t MemoryBytes() {
 }
 
 std::size_t OpenHandles() {
-    if (UnderWine()) return WineOpenDescriptors();
+    if (RunningUnderWine()) return WineOpenDescriptors();
     DWORD count = 0;
     GetProcessHandleCount(GetCurrentProcess(), &count);
     return count;
+}
+
+bool RunningUnderWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 }  // namespace varek::stats
