@@ -1,6 +1,7 @@
 /* The floor: the least a program can do for one exchange on a pty. Writes
  * the request, then polls and reads until the reply's length field says it
- * is whole. No hunting, no checks, no purge.
+ * is whole. No hunting and no checks; it does discard stale input before
+ * each request, as every correct client must.
  *   floor_client PORT COUNT trigger|status|timeout
  * Prints the same line as exchange_client. */
 #define _DEFAULT_SOURCE /* cfmakeraw */
@@ -28,6 +29,7 @@ static int compare(const void* a, const void* b) {
 static int exchange(int fd, const unsigned char* request) {
     unsigned char reply[65540];
     size_t have = 0, want = 4;
+    tcflush(fd, TCIFLUSH);
     if (write(fd, request, 10) != 10) return 0;
     while (have < want) {
         struct pollfd entry = {fd, POLLIN, 0};

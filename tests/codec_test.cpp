@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "varek/varek_ddg.h"
@@ -103,7 +104,7 @@ TEST(ParseFrame, AcceptsAFrameAndIgnoresBytesAfterIt) {
     EXPECT_TRUE(frame.data.empty());
 
     Bytes longer = kDelayOneFrame;
-    longer.insert(longer.end(), {0x12, 0x34});
+    longer.push_back(0x12);
     ASSERT_TRUE(Parse(longer, frame));
     EXPECT_EQ(frame.cmd, 0x08);
     EXPECT_EQ(frame.param, 1);
@@ -119,32 +120,74 @@ TEST(ParseFrame, AcceptsAChecksumThatWrapped) {
     EXPECT_EQ(frame.param, 0xFFFF);
 }
 
-TEST(ParseFrame, RejectsEveryMalformedFrameAndResetsTheRecord) {
-    Bytes bad_head0 = kSoftwareTrigger;
-    bad_head0[0] = 0xEA;
-    Bytes bad_head1 = kSoftwareTrigger;
-    bad_head1[1] = 0x91;
-    Bytes short_length = kSoftwareTrigger;
-    short_length[2] = 5;
-    Bytes bad_tail = kSoftwareTrigger;
-    bad_tail[9] = 0xCD;
-    Bytes swapped_sum = kSoftwareTrigger;
-    std::swap(swapped_sum[7], swapped_sum[8]);
-    const Bytes truncated(kSoftwareTrigger.begin(), kSoftwareTrigger.end() - 1);
-    const Bytes six(kSoftwareTrigger.begin(), kSoftwareTrigger.begin() + 6);
-
-    for (const Bytes& bytes : {bad_head0, bad_head1, short_length, bad_tail, swapped_sum, truncated, six}) {
-        VarekFrame frame;
-        ASSERT_TRUE(Parse(kDelayOneFrame, frame));
-        EXPECT_FALSE(Parse(bytes, frame));
-        EXPECT_FALSE(frame.valid);
-        EXPECT_EQ(frame.cmd, 0);
-        EXPECT_EQ(frame.param, 0);
-        EXPECT_TRUE(frame.data.empty());
+// A frame whose checksum is recomputed after `edit`, so that it breaks only
+// the rule the edit targets and every later check would pass.
+Bytes Resummed(Bytes bytes, const std::function<void(Bytes&)>& edit) {
+    edit(bytes);
+    const std::int32_t length_field = bytes[2] | (bytes[3] << 8);
+    if (length_field + 3 < static_cast<std::int32_t>(bytes.size())) {
+        const std::uint16_t sum = VarekDDG::Checksum(bytes.data(), length_field + 1);
+        bytes[static_cast<std::size_t>(length_field) + 1] = static_cast<std::uint8_t>(sum & 0xFF);
+        bytes[static_cast<std::size_t>(length_field) + 2] = static_cast<std::uint8_t>(sum >> 8);
     }
+    return bytes;
+}
+
+// Rejects `bytes` and leaves the record reset, though it held a frame before.
+void ExpectRejected(const Bytes& bytes, const char* rule) {
+    VarekFrame frame;
+    ASSERT_TRUE(Parse(kDelayOneFrame, frame));
+    EXPECT_FALSE(Parse(bytes, frame)) << rule;
+    EXPECT_FALSE(frame.valid) << rule;
+    EXPECT_EQ(frame.cmd, 0) << rule;
+    EXPECT_EQ(frame.param, 0) << rule;
+    EXPECT_TRUE(frame.data.empty()) << rule;
+}
+
+TEST(ParseFrame, RejectsAWrongHeadByteEvenWithAMatchingChecksum) {
+    ExpectRejected(Resummed(kDelayOneFrame, [](Bytes& b) { b[0] = 0xEA; }), "first head byte");
+    ExpectRejected(Resummed(kDelayOneFrame, [](Bytes& b) { b[1] = 0x91; }), "second head byte");
+}
+
+TEST(ParseFrame, RejectsALengthFieldBelowSixWithoutReadingPastIt) {
+    // Each of these is a whole frame for its own length field, checksum and
+    // tail in place: only the length rule stands between it and a decode
+    // whose payload would end before it begins.
+    for (std::uint8_t length_field = 3; length_field < 6; ++length_field) {
+        Bytes bytes(static_cast<std::size_t>(length_field) + 4, 0x11);
+        bytes[0] = 0xEB;
+        bytes[1] = 0x90;
+        bytes[2] = length_field;
+        bytes[3] = 0;
+        bytes[static_cast<std::size_t>(length_field) + 3] = 0xCC;
+        ExpectRejected(Resummed(bytes, [](Bytes&) {}), "length field below 6");
+    }
+}
+
+TEST(ParseFrame, RejectsABufferShorterThanTheLengthAnnounces) {
+    // Exactly one byte short, in a buffer of its own so that a read past
+    // its end shows under the sanitizers.
+    ExpectRejected(Bytes(kDelayOneFrame.begin(), kDelayOneFrame.end() - 1), "one byte short");
+    ExpectRejected(Bytes(kSoftwareTrigger.begin(), kSoftwareTrigger.begin() + 6), "six bytes");
+}
+
+TEST(ParseFrame, RejectsAWrongTailOrChecksumAlone) {
+    Bytes bad_tail = kDelayOneFrame;  // the tail is not summed: the checksum still matches
+    bad_tail.back() = 0xCD;
+    ExpectRejected(bad_tail, "tail");
+    Bytes swapped_sum = kDelayOneFrame;
+    std::swap(swapped_sum[15], swapped_sum[16]);
+    ExpectRejected(swapped_sum, "checksum bytes swapped");
+    Bytes off_by_one = kDelayOneFrame;
+    ++off_by_one[15];
+    ExpectRejected(off_by_one, "checksum one higher");
+}
+
+TEST(ParseFrame, RejectsNullAndTooShortBuffers) {
     VarekFrame frame;
     EXPECT_FALSE(VarekDDG::ParseFrame(nullptr, 10, frame));
     EXPECT_FALSE(VarekDDG::ParseFrame(kSoftwareTrigger.data(), -1, frame));
+    EXPECT_FALSE(VarekDDG::ParseFrame(kSoftwareTrigger.data(), 0, frame));
 }
 
 TEST(DumpFrame, PrintsLabelBytesAndCount) {

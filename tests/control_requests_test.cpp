@@ -85,11 +85,48 @@ protected:
     VarekTimingConfig config{};
 };
 
-TEST_F(StatusBlockTest, ShortBlockLeavesTheRecordUntouched) {
-    block.resize(347);
-    config.delay = 77;
-    EXPECT_FALSE(varek::status_block::Decode(block, 1, config));
-    EXPECT_EQ(config.delay, 77);
+// The value of `size` bytes at `offset`, least significant first. The
+// offsets below are written out on purpose, as an independent check of the
+// layout the decoder uses.
+std::uint64_t At(const std::vector<std::uint8_t>& bytes, std::size_t offset, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < size; ++i) value |= std::uint64_t{bytes[offset + i]} << (8 * i);
+    return value;
+}
+
+TEST_F(StatusBlockTest, ShortBlockWritesNoFieldOfTheRecord) {
+    block.resize(347, 0x11);
+    std::memset(&config, 0x5A, sizeof config);
+    VarekTimingConfig before;
+    std::memcpy(&before, &config, sizeof before);
+    EXPECT_FALSE(varek::status_block::Decode(block, 3, config));
+    EXPECT_EQ(std::memcmp(&before, &config, sizeof config), 0);
+}
+
+TEST_F(StatusBlockTest, EveryFieldComesFromItsOwnBytes) {
+    // No two neighbouring bytes alike and none zero: a field read at the
+    // wrong offset or one byte too wide shows in its value.
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i % 251 + 1);
+    for (std::int32_t channel = 1; channel <= VarekDDG::CHANNEL_COUNT; ++channel) {
+        const std::size_t entry = static_cast<std::size_t>(channel - 1) * 8;
+        ASSERT_TRUE(varek::status_block::Decode(block, channel, config));
+        EXPECT_EQ(config.channel, channel);
+        EXPECT_EQ(config.delay, static_cast<std::int64_t>(At(block, 0 + entry, 8) / 100));
+        EXPECT_EQ(config.pulse_width, static_cast<std::int64_t>(At(block, 64 + entry, 8) / 100));
+        EXPECT_EQ(config.chan_value_a, static_cast<std::int64_t>(At(block, 140 + entry, 8) / 100));
+        EXPECT_EQ(config.chan_value_b, static_cast<std::int64_t>(At(block, 204 + entry, 8) / 100));
+    }
+    EXPECT_EQ(config.reg128, static_cast<std::int32_t>(At(block, 128, 2)));
+    EXPECT_EQ(config.reg130, block[130]);
+    EXPECT_EQ(config.reg131, block[131]);
+    EXPECT_EQ(config.internal_trigger_freq, 1e9 / (static_cast<double>(At(block, 132, 4)) * 4.0));
+    EXPECT_EQ(config.reg136, block[136]);
+    EXPECT_EQ(config.reg137, block[137]);
+    EXPECT_EQ(config.reg138, static_cast<std::int32_t>(At(block, 138, 2)));
+    const auto temperature_bits = static_cast<std::uint32_t>(At(block, 276, 4));
+    float temperature = 0;
+    std::memcpy(&temperature, &temperature_bits, sizeof temperature);
+    EXPECT_EQ(config.reg276, temperature);
 }
 
 TEST_F(StatusBlockTest, TablesAreDividedByHundredTruncating) {
@@ -104,44 +141,29 @@ TEST_F(StatusBlockTest, TablesAreDividedByHundredTruncating) {
     EXPECT_EQ(config.delay, 184467440737095516);
 }
 
-TEST_F(StatusBlockTest, ChannelEightReadsTheLastEntryOfEveryTable) {
-    block[56] = 100;   // delay
-    block[120] = 200;  // pulse width
-    block[196] = 44;   // table A, 300 + 44 = 0x12C
-    block[197] = 1;
-    block[260] = 144;  // table B: 400 = 0x190
-    block[261] = 1;
-    block.resize(400, 0xEE);  // bytes past 348 are ignored
-    ASSERT_TRUE(varek::status_block::Decode(block, 8, config));
-    EXPECT_EQ(config.channel, 8);
-    EXPECT_EQ(config.delay, 1);
-    EXPECT_EQ(config.pulse_width, 2);
-    EXPECT_EQ(config.chan_value_a, 3);
-    EXPECT_EQ(config.chan_value_b, 4);
-}
-
-TEST_F(StatusBlockTest, InstrumentWideFieldsAreZeroExtended) {
-    const std::uint8_t fields[] = {0x34, 0x12, 0xAB, 0xCD, 0x90, 0xD0, 0x03, 0x00, 0x01, 0x02, 0x78, 0x56};
-    std::copy(std::begin(fields), std::end(fields), block.begin() + 128);
+TEST_F(StatusBlockTest, TemperatureIsCopiedBitForBit) {
     const std::uint8_t nan_bits[] = {0x01, 0x00, 0xC0, 0x7F};  // a NaN with payload
     std::copy(std::begin(nan_bits), std::end(nan_bits), block.begin() + 276);
     ASSERT_TRUE(varek::status_block::Decode(block, 1, config));
-    EXPECT_EQ(config.reg128, 0x1234);
-    EXPECT_EQ(config.reg130, 0xAB);
-    EXPECT_EQ(config.reg131, 0xCD);
-    EXPECT_EQ(config.internal_trigger_freq, 1000.0);
-    EXPECT_EQ(config.reg136, 1);
-    EXPECT_EQ(config.reg137, 2);
-    EXPECT_EQ(config.reg138, 0x5678);
     std::uint32_t bits = 0;
     std::memcpy(&bits, &config.reg276, sizeof bits);
     EXPECT_EQ(bits, 0x7FC00001u);
 }
 
-TEST(PeriodWord, TurnsIntoAFrequency) {
+TEST_F(StatusBlockTest, PeriodWordAtItsExtremesGivesAFiniteFrequency) {
+    const std::pair<std::uint32_t, double> cases[] = {
+        {1u, 250000000.0},
+        {250000u, 1000.0},
+        {1u << 30, 1e9 / 4294967296.0},
+        {0xFFFFFFFFu, 1e9 / (4294967295.0 * 4.0)},
+    };
+    for (const auto& [word, frequency] : cases) {
+        for (std::size_t i = 0; i < 4; ++i) block[132 + i] = static_cast<std::uint8_t>(word >> (8 * i));
+        ASSERT_TRUE(varek::status_block::Decode(block, 1, config));
+        EXPECT_TRUE(std::isfinite(config.internal_trigger_freq)) << word;
+        EXPECT_DOUBLE_EQ(config.internal_trigger_freq, frequency) << word;
+    }
     EXPECT_EQ(varek::status_block::FrequencyFromPeriodWord(0), 0.0);
-    EXPECT_EQ(varek::status_block::FrequencyFromPeriodWord(1), 250000000.0);
-    EXPECT_EQ(varek::status_block::FrequencyFromPeriodWord(250000), 1000.0);
 }
 
 }  // namespace

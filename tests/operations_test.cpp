@@ -141,12 +141,23 @@ TEST_F(OperationsTest, WhatIsSetIsReadBack) {
     EXPECT_EQ(config.delay, 0);
 }
 
+// A record whose every byte, padding included, is a marker: a failed read
+// must leave all of it, the channel too, exactly as it was.
+struct MarkedConfig {
+    MarkedConfig() {
+        std::memset(&config, 0x5A, sizeof config);
+        std::memcpy(&before, &config, sizeof before);
+    }
+    bool Untouched() const { return std::memcmp(&config, &before, sizeof config) == 0; }
+    VarekTimingConfig config;
+    VarekTimingConfig before;
+};
+
 TEST_F(OperationsTest, StatusBlockLengthDecides) {
-    VarekTimingConfig config{};
-    config.delay = -7;
+    MarkedConfig marked;
     sim.NextReply(Frame(0xC1, 1, Bytes(347, 0)));
-    EXPECT_FALSE(device.ReadTimingConfig(1, &config));
-    EXPECT_EQ(config.delay, -7);
+    EXPECT_FALSE(device.ReadTimingConfig(1, &marked.config));
+    EXPECT_TRUE(marked.Untouched());
 
     Bytes block(348, 0);
     block[0] = 0x64;
@@ -155,6 +166,7 @@ TEST_F(OperationsTest, StatusBlockLengthDecides) {
     EXPECT_EQ(reply[2], 0x62);
     EXPECT_EQ(reply[3], 0x01);
     sim.NextReply(reply);
+    VarekTimingConfig config{};
     ASSERT_TRUE(device.ReadTimingConfig(1, &config));
     EXPECT_EQ(config.delay, 1);
 }
@@ -186,17 +198,18 @@ TEST_F(OperationsTest, TemperatureIsCopiedBitForBit) {
 
 TEST_F(OperationsTest, FailuresLeaveOutputsUntouchedAndTheConnectionUsable) {
     float temperature = -1;
-    VarekTimingConfig config{};
-    config.delay = -7;
-    config.internal_trigger_freq = -1;
-    for (const char* fault : {"checksum", "short-length", "refuse"}) {
+    MarkedConfig marked;
+    for (const char* fault : {"checksum", "short-length", "refuse", "tail"}) {
         sim.Fault(fault);
-        EXPECT_FALSE(device.ReadTimingConfig(2, &config)) << fault;
+        EXPECT_FALSE(device.ReadTimingConfig(2, &marked.config)) << fault;
+        EXPECT_TRUE(marked.Untouched()) << fault;
         sim.Fault(fault);
         EXPECT_FALSE(device.ReadTemperature(&temperature)) << fault;
     }
-    EXPECT_EQ(config.delay, -7);
-    EXPECT_EQ(config.internal_trigger_freq, -1);
+    for (const std::int32_t channel : {0, 9}) {
+        EXPECT_FALSE(device.ReadTimingConfig(channel, &marked.config));
+        EXPECT_TRUE(marked.Untouched()) << channel;
+    }
     EXPECT_EQ(temperature, -1.0f);
     ASSERT_TRUE(device.ReadTemperature(&temperature));
     EXPECT_EQ(temperature, 25.0f);

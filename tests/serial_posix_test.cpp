@@ -2,13 +2,18 @@
 // test's own whose far end the test controls directly.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
+#include "line_settings.h"
 #include "process_stats.h"
 #include "sim_fixture.h"
 #include "varek/varek_ddg.h"
@@ -38,6 +43,92 @@ protected:
     int far_end = -1;
     std::string device_path;
 };
+
+// What a careless earlier program could leave on the line: flow control both
+// ways, two stop bits, odd mark parity, a cooked line that echoes.
+void LeaveTheWorstLineSettings(int tty) {
+    termios settings{};
+    ASSERT_EQ(tcgetattr(tty, &settings), 0);
+    settings.c_cflag |= CRTSCTS | CSTOPB | PARENB | PARODD | CMSPAR;
+    settings.c_iflag |= IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL;
+    settings.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+    settings.c_oflag |= OPOST | ONLCR;
+    cfsetspeed(&settings, B300);
+    ASSERT_EQ(tcsetattr(tty, TCSANOW, &settings), 0);
+}
+
+TEST_F(PosixPortTest, OpenSetsExactlyTheRequestedFramingWhateverTheLineHeld) {
+    const int keeper = open(device_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(keeper, 0);
+    LeaveTheWorstLineSettings(keeper);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 9600));
+    EXPECT_EQ(varek::sim::DescribeLineSettings(port.GetHandle()),
+              "baud=9600 bits=8 parenb=0 parodd=0 cmspar=0 stop=1 crtscts=0 ixon=0 ixoff=0 echo=0 icanon=0");
+    termios settings{};
+    ASSERT_EQ(tcgetattr(port.GetHandle(), &settings), 0);
+    EXPECT_EQ(settings.c_iflag & (IXANY | INPCK | ISTRIP | ICRNL), 0u);
+    EXPECT_EQ(settings.c_lflag & (ISIG | IEXTEN), 0u);
+    EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+    EXPECT_EQ(settings.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    close(keeper);
+}
+
+TEST_F(PosixPortTest, EveryAcceptedBaudRateSetsItsOwnSpeed) {
+    // The rates written out on purpose, against the speed the tty reports as a number.
+    const std::int32_t rates[] = {50,      75,      110,     134,     150,     200,    300,     600,
+                                  1200,    1800,    2400,    4800,    9600,    19200,  38400,   57600,
+                                  115200,  230400,  460800,  500000,  576000,  921600, 1000000, 1152000,
+                                  1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+    SerialPort port;
+    for (const std::int32_t baud : rates) {
+        ASSERT_TRUE(Open(port, baud)) << baud;
+        EXPECT_EQ(
+            varek::sim::DescribeLineSettings(port.GetHandle()).rfind("baud=" + std::to_string(baud) + " ", 0),
+            0u)
+            << baud;
+    }
+}
+
+TEST_F(PosixPortTest, OneAndAHalfStopBitsSetTheLongerStop) {
+    SerialPort port;
+    ASSERT_TRUE(port.Open(device_path.c_str(), 115200, 5, StopBits::OnePointFive, Parity::None));
+    EXPECT_NE(varek::sim::DescribeLineSettings(port.GetHandle()).find(" stop=2 "), std::string::npos);
+}
+
+TEST_F(PosixPortTest, BytesWaitingBeforeOpenAreGoneAfterIt) {
+    const int keeper = open(device_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(keeper, 0);
+    termios raw{};
+    ASSERT_EQ(tcgetattr(keeper, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(keeper, TCSANOW, &raw), 0);
+    const std::uint8_t stale[] = {0xEB, 0x90, 0x06, 0x00};
+    ASSERT_EQ(write(far_end, stale, sizeof stale), 4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    SerialPort port;
+    ASSERT_TRUE(Open(port));
+    std::uint8_t buffer[8] = {};
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, 100), 0);
+    close(keeper);
+}
+
+TEST_F(PosixPortTest, ReadWithATimeoutOfZeroReturnsAtOnce) {
+    SerialPort port;
+    ASSERT_TRUE(Open(port));
+    // A byte that comes late, so that a read which waited would end anyway.
+    std::thread late_writer([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        const std::uint8_t byte = 0x42;
+        ASSERT_EQ(write(far_end, &byte, 1), 1);
+    });
+    std::uint8_t byte = 0;
+    std::int32_t got = -2;
+    const long long elapsed = MillisecondsOf([&] { got = port.Read(&byte, 1, 0); });
+    late_writer.join();
+    EXPECT_EQ(got, 0);
+    EXPECT_LT(elapsed, 100);
+}
 
 TEST_F(PosixPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {
     SerialPort first;
@@ -121,6 +212,77 @@ TEST_F(PosixPortTest, HangUpFailsReadsPromptly) {
     const long long elapsed = MillisecondsOf([&] { got = port.Read(&byte, 1, 1000); });
     EXPECT_EQ(got, -1);
     EXPECT_LT(elapsed, 200);
+}
+
+TEST_F(PosixPortTest, ARequestNotFullyWrittenFailsWithoutWaitingForAReply) {
+    VarekDDG device;
+    ASSERT_TRUE(device.Open(device_path.c_str(), 115200));
+    // Nobody reads the far end: fill the line until it takes no more.
+    const std::vector<std::uint8_t> flood(1 << 20, 0x55);
+    ASSERT_LT(device.Port().Write(flood.data(), 1 << 20, 200), 1 << 20);
+    ASSERT_TRUE(device.Port().SetTimeout(0, 50));
+    VarekFrame reply;
+    reply.valid = true;
+    reply.cmd = 0x55;
+    bool ok = true;
+    const long long elapsed =
+        MillisecondsOf([&] { ok = device.SendFrame(0x14, 0, nullptr, 0, &reply, 1000); });
+    EXPECT_FALSE(ok);
+    EXPECT_LT(elapsed, 500) << "a reply wait of 1000 ms followed the short write";
+    EXPECT_TRUE(reply.valid);
+    EXPECT_EQ(reply.cmd, 0x55);
+}
+
+// Answers every request the far end receives with a temperature of 25.0.
+class TemperatureResponder {
+public:
+    explicit TemperatureResponder(int far_end) : far_end_(far_end), thread_([this] { Serve(); }) {}
+    ~TemperatureResponder() {
+        stop_.store(true);
+        thread_.join();
+    }
+
+private:
+    void Serve() {
+        std::vector<std::uint8_t> pending;
+        std::vector<std::uint8_t> reply;
+        const std::uint8_t reading[] = {0x00, 0x00, 0xC8, 0x41};
+        VarekDDG::BuildFrame(VarekDDG::CMD_READ_TEMPERATURE, 1, reading, 4, reply);
+        while (!stop_.load()) {
+            pollfd entry{far_end_, POLLIN, 0};
+            if (poll(&entry, 1, 5) <= 0) continue;
+            std::uint8_t chunk[64];
+            const ssize_t got = read(far_end_, chunk, sizeof chunk);
+            if (got <= 0) return;
+            pending.insert(pending.end(), chunk, chunk + got);
+            for (; pending.size() >= 10; pending.erase(pending.begin(), pending.begin() + 10)) {
+                if (write(far_end_, reply.data(), reply.size()) != static_cast<ssize_t>(reply.size())) return;
+            }
+        }
+    }
+
+    int far_end_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(PosixPortTest, AStaleReplyThatJustArrivedIsNeverTakenForTheAnswer) {
+    VarekDDG device;
+    ASSERT_TRUE(device.Open(device_path.c_str(), 115200));
+    std::vector<std::uint8_t> stale;
+    const std::uint8_t old_reading[] = {0x00, 0x00, 0xC6, 0x42};  // 99.0
+    VarekDDG::BuildFrame(VarekDDG::CMD_READ_TEMPERATURE, 1, old_reading, 4, stale);
+    TemperatureResponder responder(far_end);
+    int stale_answers = 0;
+    for (int round = 0; round < 200; ++round) {
+        // Lands on the line just before the request: still in the tty's
+        // buffers, not yet counted as waiting input.
+        ASSERT_EQ(write(far_end, stale.data(), stale.size()), static_cast<ssize_t>(stale.size()));
+        float temperature = 0;
+        ASSERT_TRUE(device.ReadTemperature(&temperature)) << round;
+        if (temperature != 25.0f) ++stale_answers;
+    }
+    EXPECT_EQ(stale_answers, 0);
 }
 
 TEST_F(PosixPortTest, WaitingForAReplyThatNeverComesCostsUnderFivePercentOfACore) {

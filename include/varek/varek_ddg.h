@@ -61,6 +61,10 @@ public:
     static constexpr std::uint8_t CMD_READ_TEMPERATURE = 0x93;
     static constexpr std::uint8_t CMD_READ_TIMING_CONFIG = 0xC1;
 
+    // The largest payload a frame can carry: its 16-bit length field counts
+    // six bytes besides the payload.
+    static constexpr std::int32_t MAX_PAYLOAD_LENGTH = 0xFFFF - 6;
+
     // Every operation below makes exactly one exchange with this time-out.
     static constexpr std::int32_t OPERATION_TIMEOUT_MS = 1000;
 

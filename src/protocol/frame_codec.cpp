@@ -34,7 +34,7 @@ std::uint16_t VarekDDG::Checksum(const std::uint8_t* bytes, std::int32_t len) {
 void VarekDDG::BuildFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8_t* payload,
                           std::int32_t len, std::vector<std::uint8_t>& out) {
     // No frame can carry such a payload: leave no frame rather than a wrong one.
-    if (len < 0 || len > varek::frame_layout::kMaxPayload) {
+    if (len < 0 || len > MAX_PAYLOAD_LENGTH) {
         out.clear();
         return;
     }

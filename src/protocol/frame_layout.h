@@ -12,7 +12,6 @@ constexpr std::int32_t kLengthFieldBias = 6;
 // Head (2) and length field (2) precede what the length field counts.
 constexpr std::int32_t kBytesBeforeCounted = 4;
 constexpr std::int32_t kFrameOverhead = kLengthFieldBias + kBytesBeforeCounted;
-constexpr std::int32_t kMaxPayload = 0xFFFF - kLengthFieldBias;
 
 // 32-bit words as payload bytes, each least significant byte first.
 inline std::vector<std::uint8_t> WordsToBytes(const std::vector<std::uint32_t>& words) {

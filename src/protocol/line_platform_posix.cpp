@@ -1,4 +1,3 @@
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 
@@ -8,10 +7,9 @@ namespace varek {
 
 void PurgeInput(SerialPort& port) {
     // The transmit side is left alone: only stale input must not be taken for
-    // the coming reply. Asking first is cheaper than a flush, which takes the
-    // tty's buffer locks, and almost always nothing is waiting.
-    int waiting = 0;
-    if (ioctl(port.GetHandle(), FIONREAD, &waiting) == 0 && waiting == 0) return;
+    // the coming reply. Always flush: FIONREAD does not count bytes still in
+    // the tty's flip buffer, so asking first lets a reply that landed just
+    // before the request through.
     tcflush(port.GetHandle(), TCIFLUSH);
 }
 

@@ -2,9 +2,9 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "simulator.h"
@@ -14,6 +14,16 @@ namespace {
 std::atomic<bool> g_stop{false};
 
 void RequestStop(int) { g_stop.store(true); }
+
+// `text` as a whole decimal number from `low` to `high`, or nothing.
+std::optional<int> WholeNumber(const std::string& text, int low, int high) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const int value = std::stoi(text);
+    if (value < low || value > high) return std::nullopt;
+    return value;
+}
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
@@ -40,6 +50,11 @@ void PrintUsage(std::FILE* out) {
                  "  --surplus HEX       send these bytes after the reply\n");
 }
 
+int BadValue(const char* option, const char* value, const char* expected) {
+    std::fprintf(stderr, "varek-sim: %s takes %s, got '%s'\n", option, expected, value);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,9 +74,13 @@ int main(int argc, char** argv) {
         if (arg == "--link" && has_value) {
             options.link_path = argv[++i];
         } else if (arg == "--control-port" && has_value) {
-            options.control_port = std::atoi(argv[++i]);
+            const auto port = WholeNumber(argv[++i], 0, 65535);
+            if (!port) return BadValue("--control-port", argv[i], "a TCP port 0..65535 (0: any free port)");
+            options.control_port = *port;
         } else if (arg == "--pace" && has_value) {
-            options.pace_baud = std::atoi(argv[++i]);
+            const auto baud = WholeNumber(argv[++i], 1, 100000000);
+            if (!baud) return BadValue("--pace", argv[i], "a baud rate, a positive whole number");
+            options.pace_baud = *baud;
         } else if (arg == "--log") {
             options.log_frames = true;
         } else if (fault_flags.count(arg) != 0) {

@@ -16,6 +16,8 @@ public:
     // Appends `bytes` and returns every request completed by them, in order.
     std::vector<VarekFrame> Feed(const std::uint8_t* bytes, std::size_t count);
     void Clear() { pending_.clear(); }
+    // Bytes held for a request not yet whole.
+    std::size_t pending() const { return pending_.size(); }
 
 private:
     std::vector<std::uint8_t> pending_;

@@ -81,11 +81,24 @@ void Simulator::ReadLine() {
     while (line_up()) {
         const ssize_t got = read(line_->master(), chunk, sizeof chunk);
         if (got <= 0) return;
+        DropStalePartialRequest();
         received_.insert(received_.end(), chunk, chunk + got);
         for (const VarekFrame& request : assembler_.Feed(chunk, static_cast<std::size_t>(got))) {
             Answer(request);
         }
     }
+}
+
+void Simulator::DropStalePartialRequest() {
+    const Clock::time_point now = Clock::now();
+    const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(now - last_input_);
+    last_input_ = now;
+    if (assembler_.pending() == 0 || quiet < kRequestPause) return;
+    if (options_.log_frames) {
+        std::fprintf(stderr, "sim  dropped %zu bytes of an unfinished request after %lld ms of quiet\n",
+                     assembler_.pending(), static_cast<long long>(quiet.count()));
+    }
+    assembler_.Clear();
 }
 
 void Simulator::Answer(const VarekFrame& request) {

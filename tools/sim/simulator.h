@@ -63,6 +63,10 @@ private:
     bool line_up() const { return line_ != nullptr && line_->master() >= 0; }
 
     void ReadLine();
+    // A host writes a request in one go: like the instrument, forget a
+    // request left unfinished by this much quiet, and hunt a new head.
+    static constexpr std::chrono::milliseconds kRequestPause{100};
+    void DropStalePartialRequest();
     void Answer(const VarekFrame& request);
     void WriteDue();
     // When the next output byte may go, or nothing when there is none.
@@ -76,6 +80,7 @@ private:
     SimulatorOptions options_;
     Clock::duration byte_time_{};
     Clock::time_point line_free_{};    // when the last byte sent has left the line
+    Clock::time_point last_input_{};   // when the host last wrote
     bool output_blocked_ = false;      // the pty took no more; wait until writable
     std::unique_ptr<PtyDevice> line_;  // after a hang-up, a closed device until revived
     ControlServer control_;

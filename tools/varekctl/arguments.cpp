@@ -13,12 +13,23 @@ namespace varekctl {
 
 namespace {
 
+// Decimal, or hexadecimal after 0x: a leading zero is not octal, so that
+// "010" means ten as a user means it.
 bool ParseInteger(const std::string& text, long long& value) {
-    if (text.empty() || text[0] == ' ') return false;
-    char* end = nullptr;
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string digits = negative ? text.substr(1) : text;
+    const bool hex = digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    const std::string body = hex ? digits.substr(2) : digits;
+    if (body.empty() ||
+        body.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos) {
+        return false;
+    }
     errno = 0;
-    value = std::strtoll(text.c_str(), &end, 0);
-    return errno == 0 && *end == '\0';
+    char* end = nullptr;
+    value = std::strtoll(body.c_str(), &end, hex ? 16 : 10);
+    if (errno != 0 || *end != '\0') return false;
+    if (negative) value = -value;
+    return true;
 }
 
 }  // namespace

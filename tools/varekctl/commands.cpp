@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -115,6 +116,10 @@ Action PrepareRaw(const std::vector<std::string>& args) {
     if (args.size() < 2) throw UsageError("usage: raw CMD PARAM [HEX...]");
     const auto cmd = static_cast<std::uint8_t>(ParseUnsigned("CMD", args[0], 0xFF));
     const auto param = static_cast<std::uint16_t>(ParseUnsigned("PARAM", args[1], 0xFFFF));
+    if (args.size() - 2 > static_cast<std::size_t>(VarekDDG::MAX_PAYLOAD_LENGTH)) {
+        throw UsageError("a frame carries at most " + std::to_string(VarekDDG::MAX_PAYLOAD_LENGTH) +
+                         " payload bytes, got " + std::to_string(args.size() - 2));
+    }
     std::vector<std::uint8_t> payload;
     for (std::size_t i = 2; i < args.size(); ++i) {
         const std::string& byte = args[i];
@@ -148,16 +153,48 @@ std::vector<std::string> SplitWords(const std::string& line) {
     return words;
 }
 
+// No script line needs more; a longer one means the file is not a script.
+constexpr std::size_t kMaxScriptLine = 4096;
+
+std::string ScriptLineError(const std::string& script, int number, const std::string& what) {
+    return script + " line " + std::to_string(number) + ": " + what;
+}
+
+// Reads line `number` of `script` into `line`; false at the end. Throws
+// UsageError for what no text script holds and for a failed read.
+bool ReadScriptLine(std::istream& input, const std::string& script, int number, std::string& line) {
+    line.clear();
+    bool any = false;
+    for (char c; input.get(c);) {
+        any = true;
+        if (c == '\n') return true;
+        if (c == '\0')
+            throw UsageError(ScriptLineError(script, number, "holds a NUL byte: is this a text file?"));
+        if (line.size() == kMaxScriptLine) {
+            throw UsageError(ScriptLineError(
+                script, number,
+                "longer than " + std::to_string(kMaxScriptLine) + " characters: is this a text file?"));
+        }
+        line += c;
+    }
+    if (input.bad()) throw UsageError("cannot read script " + script);
+    return any;
+}
+
 // A script: every line is checked before the first is sent; the run stops at
 // the first line that fails, naming it.
 Action PrepareRun(const std::vector<std::string>& args) {
     ExpectCount(args, 1, "run FILE|-");
+    const std::string& script = args[0];
     std::ifstream file;
-    if (args[0] != "-") {
-        file.open(args[0]);
-        if (!file) throw UsageError("cannot read script " + args[0]);
+    if (script != "-") {
+        std::error_code error;
+        if (std::filesystem::is_directory(script, error))
+            throw UsageError("script " + script + " is a directory");
+        file.open(script, std::ios::binary);
+        if (!file) throw UsageError("cannot read script " + script);
     }
-    std::istream& input = args[0] == "-" ? std::cin : file;
+    std::istream& input = script == "-" ? std::cin : file;
     struct Step {
         int line;
         std::string text;
@@ -165,17 +202,17 @@ Action PrepareRun(const std::vector<std::string>& args) {
     };
     std::vector<Step> steps;
     int number = 0;
-    for (std::string line; std::getline(input, line);) {
+    for (std::string line; ReadScriptLine(input, script, number + 1, line);) {
         ++number;
         const std::string code = line.substr(0, line.find('#'));
         const std::vector<std::string> words = SplitWords(code);
         if (words.empty()) continue;
         if (words[0] == "run")
-            throw UsageError(args[0] + " line " + std::to_string(number) + ": scripts cannot run scripts");
+            throw UsageError(ScriptLineError(script, number, "scripts cannot run scripts"));
         try {
             steps.push_back({number, code, PrepareCommandLine(words)});
         } catch (const UsageError& error) {
-            throw UsageError(args[0] + " line " + std::to_string(number) + ": " + error.what());
+            throw UsageError(ScriptLineError(script, number, error.what()));
         }
     }
     return [steps, script = args[0]](Session& session) {
