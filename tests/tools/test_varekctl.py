@@ -57,23 +57,44 @@ class VarekctlTest(unittest.TestCase):
     def test_usage_errors_exit_2_and_send_nothing(self):
         cases = [
             (["delay", "9", "5"], "channel must be 1..8, got 9"),
+            (["enable", "0", "on"], "channel must be 1..8, got 0"),
             (["delay", "1", "-5"], "delay must be a whole number from 0 to 184467440737095516, got -5"),
             (["width", "1", "184467440737095517"], "pulse width must be"),
+            (["delay", "1", "1e3"], "delay must be a whole number"),
             (["enable", "2", "maybe"], "expected on or off, got maybe"),
             (["freq", "0"], "frequency must be above"),
-            (["freq", "300000000"], "frequency must be above"),
+            (["freq", "250000000.1"], "frequency must be above"),
             (["trigger-mode", "3"], "trigger mode must be 0, 1 or 2, got 3"),
             (["raw", "0x100", "0"], "CMD must be 0..255"),
+            (["raw", "0x14", "0", "1FF"], "payload byte must be 0..255"),
             (["delay", "1"], "usage: delay CH VALUE"),
             (["bogus"], "unknown command bogus"),
             ([], "no command given"),
             (["--baud", "fast", "fire"], "baud rate must be a positive whole number, got fast"),
+            (["--baud", "0", "fire"], "baud rate must be a positive whole number, got 0"),
             (["--verbose", "fire"], "unknown option --verbose"),
         ]
         for args, message in cases:
             with self.subTest(args=args):
                 self.assertFails(varekctl(*args), 2, message)
         self.assertEqual(self.sim.command("received"), "")
+
+    def test_the_limits_themselves_are_accepted(self):
+        for args in (["delay", "1", "184467440737095516"], ["width", "8", "0"], ["enable", "8", "on"],
+                     ["freq", "250000000"]):
+            with self.subTest(args=args):
+                result = varekctl(*args)
+                self.assertEqual(result.returncode, 0, result.stderr)
+        state = self.sim.command("state")
+        for expected in ("delay1=18446744073709551600", "on8=1", "word=1"):
+            self.assertIn(expected, state)
+
+    def test_numbers_are_decimal_and_hexadecimal_only_after_0x(self):
+        self.assertEqual(varekctl("delay", "1", "010").returncode, 0)
+        self.assertEqual(varekctl("width", "2", "0x10").returncode, 0)
+        state = self.sim.command("state")
+        self.assertIn("delay1=1000 ", state)
+        self.assertIn("width2=1600 ", state)
 
     def test_a_port_that_does_not_exist(self):
         port = "COM250" if UNDER_WINE else "/dev/varek-no-such-port"
@@ -113,19 +134,55 @@ class VarekctlTest(unittest.TestCase):
         rows = [line.split() for line in table.stdout.splitlines() if line.strip()[:1].isdigit()]
         self.assertEqual([row[0] for row in rows], [str(c) for c in range(1, 9)])
         self.assertEqual(rows[7][1], "77")
-
-        status = json.loads(varekctl("--json", "status", "8").stdout)
-        self.assertEqual(status["channels"], [{"channel": 8, "delay": 77, "pulse_width": 0, "chan_value_a": 77,
-                                               "chan_value_b": 0}])
-        self.assertEqual(status["internal_trigger_freq"], 1000)
         self.assertEqual(json.loads(varekctl("temp", "--json").stdout), {"temperature": 25})
         self.assertEqual(varekctl("temp").stdout.strip(), "temperature: 25.00")
+
+    def test_json_status_reports_every_field_the_instrument_holds(self):
+        script = "delay 3 12345\nwidth 3 678\nenable 3 on\nenable 5 on\noutput on\nfreq 2000\n" \
+                 "trigger-mode 2\nfire\nfire\n"
+        self.assertEqual(varekctl("run", "-", stdin=script).returncode, 0)
+        self.sim.command("temperature 31.5")
+        result = varekctl("--json", "status", "all")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        status = json.loads(result.stdout)
+        state = dict(word.split("=") for word in self.sim.command("state").split())
+        self.assertEqual(status["port"], PORT)
+        self.assertEqual(status["internal_trigger_freq"], 1e9 / (int(state["word"]) * 4))
+        self.assertEqual(status["reg128"], 8)
+        self.assertEqual(status["reg130"], int(state["trigger"]))
+        self.assertEqual(status["reg131"], int(state["global"]))
+        self.assertEqual(status["reg136"], int(state["fired"]) % 256)
+        self.assertEqual(status["reg137"], sum(1 << (c - 1) for c in range(1, 9) if state[f"on{c}"] == "1"))
+        self.assertEqual(status["reg138"], 0x0102)
+        self.assertEqual(status["reg276"], float(state["temperature"]))
+        self.assertEqual(len(status["channels"]), 8)
+        for channel in status["channels"]:
+            c = channel["channel"]
+            delay, width = int(state[f"delay{c}"]), int(state[f"width{c}"])
+            self.assertEqual(channel, {"channel": c, "delay": delay // 100, "pulse_width": width // 100,
+                                       "chan_value_a": (delay + width) // 100, "chan_value_b": 0})
+        self.assertEqual(status["channels"][2]["delay"], 12345)
+        self.assertEqual(status["reg137"], 0b10100)
 
     def test_raw_prints_request_and_reply(self):
         result = varekctl("raw", "0x14", "0")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("request: EB 90 06 00 14 00 00 95 01 CC (10 bytes)", result.stdout)
         self.assertIn("reply: EB 90 06 00 14 01 00 96 01 CC (10 bytes)", result.stdout)
+
+    def test_raw_sends_its_payload_bytes(self):
+        result = varekctl("raw", "8", "1", "F4", "0x01", "0", "0", "0", "0", "0", "0")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        request = "EB900E000801 00F401000000000000 8702CC".replace(" ", "")
+        self.assertIn("request: EB 90 0E 00 08 01 00 F4 01 00 00 00 00 00 00 87 02 CC (18 bytes)", result.stdout)
+        self.assertEqual(self.sim.command("last"), request)
+        self.assertIn("delay1=500 ", self.sim.command("state"))
+
+    @unittest.skipIf(UNDER_WINE, "a Windows command line holds at most 32767 characters")
+    def test_raw_payload_too_long_for_a_frame_is_a_usage_error(self):
+        self.assertFails(varekctl("raw", "0x14", "0", *(["0"] * 65530)), 2,
+                         "a frame carries at most 65529 payload bytes, got 65530")
+        self.assertEqual(self.sim.command("received"), "")
 
     def test_script_is_checked_whole_before_anything_is_sent(self):
         with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False, dir=".") as script:
@@ -144,6 +201,22 @@ class VarekctlTest(unittest.TestCase):
         self.assertFails(result, 1, "- line 2: channel 1 pulse width 5: the instrument")
         self.assertIn("fired=0", self.sim.command("state"))
         self.assertIn("delay1=10000", self.sim.command("state"))
+
+    def test_scripts_that_are_not_text_are_refused_before_anything_is_sent(self):
+        cases = [
+            ("delay 1 5\0junk\n", "- line 1: holds a NUL byte"),
+            ("fire\n" + "x" * 5000 + "\n", "- line 2: longer than 4096 characters"),
+            ("fire\nrun other.txt\n", "- line 2: scripts cannot run scripts"),
+        ]
+        for text, message in cases:
+            with self.subTest(message=message):
+                self.assertFails(varekctl("run", "-", stdin=text), 2, message)
+        with tempfile.TemporaryDirectory(dir=".") as folder:
+            name = os.path.basename(folder)
+            self.assertFails(varekctl("run", name), 2, f"script {name} is a directory")
+        if not UNDER_WINE:
+            self.assertFails(varekctl("run", "/dev/zero"), 2, "/dev/zero line 1: holds a NUL byte")
+        self.assertEqual(self.sim.command("received"), "")
 
     def test_help_for_the_tool_and_every_command(self):
         overview = varekctl("--help", port=None)

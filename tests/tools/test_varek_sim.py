@@ -1,0 +1,83 @@
+"""varek-sim as a user starts it: option values it must refuse, and how it
+reads a line a host left in a bad state.
+
+    test_varek_sim.py VAREK_SIM
+"""
+import os
+import select
+import subprocess
+import sys
+import termios
+import time
+import tty
+import unittest
+
+PROGRAM = sys.argv[1]
+del sys.argv[1:]
+
+SOFTWARE_TRIGGER = bytes.fromhex("EB900600140000 9501CC".replace(" ", ""))
+ACKNOWLEDGED = bytes.fromhex("EB900600140100 9601CC".replace(" ", ""))
+
+
+class RunningSimulator:
+    """varek-sim in the background, with its device opened raw."""
+
+    def __init__(self, *options):
+        self.process = subprocess.Popen([PROGRAM, *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        text=True)
+        device = self.process.stdout.readline().split()[1]
+        self.process.stdout.readline()  # the control port
+        self.line = os.open(device, os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(self.line)
+
+    def read_reply(self, size, timeout=1.0):
+        reply = b""
+        deadline = time.monotonic() + timeout
+        while len(reply) < size and select.select([self.line], [], [], max(0, deadline - time.monotonic()))[0]:
+            reply += os.read(self.line, size - len(reply))
+        return reply
+
+    def stop(self):
+        os.close(self.line)
+        self.process.terminate()
+        return self.process.communicate(timeout=10)
+
+
+class VarekSimTest(unittest.TestCase):
+    def test_bad_option_values_are_refused_with_exit_2(self):
+        cases = [
+            (["--control-port", "99999"], "--control-port takes a TCP port 0..65535"),
+            (["--control-port", "-1"], "--control-port takes a TCP port 0..65535"),
+            (["--control-port", "abc"], "got 'abc'"),
+            (["--pace", "abc"], "--pace takes a baud rate"),
+            (["--pace", "-5"], "--pace takes a baud rate"),
+            (["--pace", "0"], "--pace takes a baud rate"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                result = subprocess.run([PROGRAM, *args], capture_output=True, text=True, timeout=10)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(result.stdout, "")
+
+    def test_an_unfinished_request_is_dropped_after_a_pause(self):
+        sim = RunningSimulator("--log")
+        try:
+            # A head announcing 65535 bytes that never come.
+            os.write(sim.line, bytes.fromhex("EB90FFFF0102"))
+            time.sleep(0.2)
+            os.write(sim.line, SOFTWARE_TRIGGER)
+            self.assertEqual(sim.read_reply(len(ACKNOWLEDGED)), ACKNOWLEDGED)
+            # A request cut by a short pause is still one request.
+            os.write(sim.line, SOFTWARE_TRIGGER[:4])
+            time.sleep(0.03)
+            os.write(sim.line, SOFTWARE_TRIGGER[4:])
+            self.assertEqual(sim.read_reply(len(ACKNOWLEDGED)), ACKNOWLEDGED)
+        finally:
+            _, log = sim.stop()
+        self.assertIn("dropped 6 bytes of an unfinished request", log)
+        self.assertEqual(log.count("dropped"), 1, log)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
