@@ -1,8 +1,8 @@
 // The receive path fed an arbitrary byte stream in arbitrary read chunks,
 // with reads that bring nothing and reads that fail. It must never write
 // outside the buffers it hands to a read, never ask for more than it has
-// room for, never wait past its deadline plus one read, and accept only
-// frames that decode.
+// room for, never wait past its deadline plus one read, accept only frames
+// that decode, and report exactly the bytes it read.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -42,9 +42,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     VarekFrame reply;
+    VarekExchangeReport report;
+    report.Begin(timeout_ms);
     const bool accepted = varek::ReceiveFrame(
-        read, [&] { return clock; }, reply, timeout_ms);
+        read, [&] { return clock; }, reply, timeout_ms, report);
     if (accepted != reply.valid) std::abort();
+    if (accepted != (report.outcome == VarekOutcome::Succeeded)) std::abort();
+    // The report holds exactly what was read, and a frame never claims more than it announced.
+    std::size_t chunked = 0;
+    for (const VarekChunk& chunk : report.chunks) {
+        if (chunk.offset != chunked) std::abort();
+        chunked += chunk.size;
+    }
+    if (chunked != report.received.size() || chunked != line - split) std::abort();
+    if (report.frame_size > 0 && report.frame_received > report.frame_size) std::abort();
+    if (report.ReplyFrame().size() != static_cast<std::size_t>(report.frame_received)) std::abort();
     // One read past the deadline at most, and each read waits 100 ms at most.
     if (clock - start > static_cast<std::uint32_t>(timeout_ms) + 100u + 100u) std::abort();
     return 0;

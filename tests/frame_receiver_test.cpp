@@ -28,6 +28,7 @@ struct ScriptedLine {
     bool fail_when_empty = false;
     std::uint32_t clock = 0;
     std::vector<std::int32_t> waits;
+    VarekExchangeReport report;
 
     std::int32_t Read(std::uint8_t* buffer, std::int32_t count, std::int32_t wait_ms) {
         waits.push_back(wait_ms);
@@ -45,9 +46,10 @@ struct ScriptedLine {
     }
 
     bool Receive(VarekFrame& reply, std::int32_t timeout_ms) {
+        report.Begin(timeout_ms);
         return varek::ReceiveFrame([this](std::uint8_t* buffer, std::int32_t count,
                                           std::int32_t wait_ms) { return Read(buffer, count, wait_ms); },
-                                   [this] { return clock; }, reply, timeout_ms);
+                                   [this] { return clock; }, reply, timeout_ms, report);
     }
 };
 
@@ -118,9 +120,12 @@ TEST(ReceiveFrame, HuntNeverTakesMoreThanTheHeadAndLength) {
 
 TEST(ReceiveFrame, ReadThatClaimsMoreThanAskedFails) {
     VarekFrame reply;
+    VarekExchangeReport report;
     EXPECT_FALSE(
         varek::ReceiveFrame([](std::uint8_t*, std::int32_t count, std::int32_t) { return count + 1; },
-                            [] { return 0u; }, reply, 1000));
+                            [] { return 0u; }, reply, 1000, report));
+    EXPECT_EQ(report.outcome, VarekOutcome::ReadFailed);
+    EXPECT_TRUE(report.received.empty());
 }
 
 TEST(ReceiveFrame, ShortLengthFailsAtOnceAndKeepsEarlierFields) {
@@ -190,7 +195,7 @@ TEST(ReceiveFrame, ABodyCompletedByALateReadIsStillAccepted) {
             std::copy(kReply.begin() + 6, kReply.end(), buffer);
             return static_cast<std::int32_t>(kReply.size() - 6);
         },
-        [&] { return line.clock; }, reply, 1000);
+        [&] { return line.clock; }, reply, 1000, line.report);
     EXPECT_TRUE(late_read_done);
     EXPECT_TRUE(accepted);
     EXPECT_GT(line.clock, 1000u);
@@ -211,6 +216,103 @@ TEST(ReceiveFrame, ReadFailureEndsTheReceive) {
     VarekFrame reply;
     EXPECT_FALSE(line.Receive(reply, 1000));
     EXPECT_LT(line.clock, 1000u);
+}
+
+// Where a receive ended, as its report says: one case per way it can end.
+struct EndingCase {
+    const char* name;
+    std::vector<Bytes> reads;
+    bool fail_when_empty;
+    VarekOutcome outcome;
+    std::int32_t noise_bytes;
+    std::int32_t frame_received;
+    std::int32_t frame_size;
+};
+
+TEST(ReceiveFrame, ReportsWhereTheReceiveEnded) {
+    Bytes bad_tail = kReply;
+    bad_tail.back() = 0xCD;
+    Bytes bad_sum = kReply;
+    bad_sum[kReply.size() - 3] ^= 0x01;
+    const Bytes noise(37, 0x3A);
+    const EndingCase cases[] = {
+        {"silence", {}, false, VarekOutcome::NothingArrived, 0, 0, 0},
+        {"noise", {noise}, false, VarekOutcome::NoFrameHead, 37, 0, 0},
+        {"noise ending in EB", {Concat(noise, {0xEB})}, false, VarekOutcome::NoFrameHead, 38, 0, 0},
+        {"head only", {{0x00, 0xEB, 0x90, 0x08}}, false, VarekOutcome::FrameIncomplete, 1, 3, 0},
+        {"half a body",
+         {Bytes(kReply.begin(), kReply.begin() + 6)},
+         false,
+         VarekOutcome::FrameIncomplete,
+         0,
+         6,
+         12},
+        {"length 5", {{0xEB, 0x90, 0x05, 0x00}}, false, VarekOutcome::LengthFieldTooSmall, 0, 4, 0},
+        {"tail", {bad_tail}, false, VarekOutcome::BadTail, 0, 12, 12},
+        {"checksum", {bad_sum}, false, VarekOutcome::BadChecksum, 0, 12, 12},
+        {"read failed", {{0xEB, 0x90}}, true, VarekOutcome::ReadFailed, 0, 2, 0},
+        {"whole", {Concat({0x01, 0x02}, kReply)}, false, VarekOutcome::Succeeded, 2, 12, 12},
+    };
+    for (const EndingCase& ending : cases) {
+        ScriptedLine line;
+        line.reads = {ending.reads.begin(), ending.reads.end()};
+        line.fail_when_empty = ending.fail_when_empty;
+        VarekFrame reply;
+        EXPECT_EQ(line.Receive(reply, 1000), ending.outcome == VarekOutcome::Succeeded) << ending.name;
+        EXPECT_EQ(line.report.outcome, ending.outcome) << ending.name;
+        EXPECT_EQ(line.report.noise_bytes, ending.noise_bytes) << ending.name;
+        EXPECT_EQ(line.report.frame_received, ending.frame_received) << ending.name;
+        EXPECT_EQ(line.report.frame_size, ending.frame_size) << ending.name;
+    }
+}
+
+TEST(ReceiveFrame, ReportsTheValuesThatFailedAFrame) {
+    ScriptedLine line;
+    Bytes bad_sum = kReply;
+    bad_sum[kReply.size() - 3] = 0x34;
+    bad_sum[kReply.size() - 2] = 0x12;
+    line.reads = {bad_sum};
+    VarekFrame reply;
+    EXPECT_FALSE(line.Receive(reply, 1000));
+    EXPECT_EQ(line.report.checksum_received, 0x1234);
+    EXPECT_EQ(line.report.checksum_computed,
+              VarekDDG::Checksum(kReply.data(), static_cast<std::int32_t>(kReply.size() - 3)));
+
+    Bytes bad_tail = kReply;
+    bad_tail.back() = 0xCD;
+    line.reads = {bad_tail};
+    EXPECT_FALSE(line.Receive(reply, 1000));
+    EXPECT_EQ(line.report.tail_received, 0xCD);
+
+    line.reads = {{0xEB, 0x90, 0x02, 0x00}};
+    EXPECT_FALSE(line.Receive(reply, 1000));
+    EXPECT_EQ(line.report.length_field, 2);
+}
+
+TEST(ReceiveFrame, RecordsEveryChunkWithItsTime) {
+    ScriptedLine line;
+    // Noise, then the reply in three pieces with reads that bring nothing between.
+    line.reads = {{0x00, 0xEB},
+                  {},
+                  Bytes(kReply.begin(), kReply.begin() + 3),
+                  {},
+                  Bytes(kReply.begin() + 3, kReply.end())};
+    VarekFrame reply;
+    ASSERT_TRUE(line.Receive(reply, 1000));
+    EXPECT_EQ(line.report.received, Concat({0x00, 0xEB}, kReply));
+    EXPECT_EQ(line.report.ReplyFrame(), kReply);
+    ASSERT_GE(line.report.chunks.size(), 3u);
+    std::uint32_t offset = 0;
+    std::uint32_t previous_ms = 0;
+    for (const VarekChunk& chunk : line.report.chunks) {
+        EXPECT_EQ(chunk.offset, offset);
+        EXPECT_GT(chunk.size, 0u);
+        EXPECT_GE(chunk.at_ms, previous_ms);
+        offset += chunk.size;
+        previous_ms = chunk.at_ms;
+    }
+    EXPECT_EQ(offset, line.report.received.size());
+    EXPECT_GE(line.report.chunks.back().at_ms, 100u) << "two empty head reads of 50 ms came first";
 }
 
 }  // namespace

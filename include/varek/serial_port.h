@@ -35,6 +35,22 @@ enum class StopBits : std::int32_t { One = 0, OnePointFive = 1, Two = 2 };
 
 enum class Parity : std::int32_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
 
+// Why an Open failed, as the system call that failed said it.
+enum class VarekOpenFailure : std::int32_t {
+    None = 0,
+    NoSuchPort,
+    PermissionDenied,
+    Busy,              // another program holds the port
+    NotASerialDevice,  // it opened, but takes no line settings
+    SettingsRefused,   // a serial device that refused the baud rate or framing
+    Other,
+};
+
+struct VarekOpenError {
+    VarekOpenFailure failure = VarekOpenFailure::None;
+    std::int32_t os_error = 0;  // errno, or GetLastError() on Windows; 0 when the library refused
+};
+
 // One serial port, opened exclusively, moving raw bytes with a time-out per
 // call. Read and Write return the byte count (a time-out is a short count, not
 // an error) or -1 on failure.
@@ -47,6 +63,9 @@ public:
 
     bool Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits, StopBits stop_bits,
               Parity parity);
+    // The same, saying in `error` why it failed.
+    bool Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits, StopBits stop_bits,
+              Parity parity, VarekOpenError& error);
     void Close();
     bool IsOpen() const;
     NativePortHandle GetHandle() const;

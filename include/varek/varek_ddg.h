@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "varek/exchange_report.h"
 #include "varek/export.h"
 #include "varek/serial_port.h"
 
@@ -119,10 +120,22 @@ public:
     bool ReadTemperature(float* out);
     bool ReadTimingConfig(std::int32_t channel, VarekTimingConfig* out);
 
+    // How the last call of Open, SendFrame, SendFrameU32 or an operation
+    // ended, why it failed, and every byte it wrote and read.
+    const VarekExchangeReport& LastExchange() const;
+
 private:
     bool RecvFrame(VarekFrame& reply, std::int32_t timeout_ms);
+    // Judges a control operation's request: rejected arguments, the
+    // exchange, and the acknowledgement.
+    template <typename Request>
+    bool Control(const Request& request);
+    // Sends query `cmd`; true when its reply carries at least `needed` bytes.
+    bool Query(std::uint8_t cmd, std::size_t needed, VarekFrame& reply);
+    bool Rejected(const char* what);
 
     SerialPort port;
+    VarekExchangeReport last_exchange;
 };
 
 #endif

@@ -9,34 +9,47 @@ namespace {
 // the reply's command, the high byte and the payload carry nothing we judge.
 constexpr std::uint8_t kAcknowledged = 0x01;
 
-bool Acknowledged(VarekDDG& device, const std::optional<varek::ControlRequest>& request) {
-    if (!request) return false;
-    VarekFrame reply;
-    return device.SendFrameU32(request->cmd, request->param, request->words, &reply,
-                               VarekDDG::OPERATION_TIMEOUT_MS) &&
-           reply.valid && (reply.param & 0xFF) == kAcknowledged;
-}
-
 }  // namespace
 
-bool VarekDDG::SetTrigger(VarekTriggerMode mode) { return Acknowledged(*this, varek::TriggerRequest(mode)); }
+bool VarekDDG::Rejected(const char* what) {
+    last_exchange.Begin(OPERATION_TIMEOUT_MS);
+    last_exchange.outcome = VarekOutcome::ArgumentRejected;
+    last_exchange.rejection = what;
+    return false;
+}
+
+template <typename Request>
+bool VarekDDG::Control(const Request& request) {
+    if (!request) return Rejected(request.rejection().c_str());
+    VarekFrame reply;
+    if (!SendFrameU32(request->cmd, request->param, request->words, &reply, OPERATION_TIMEOUT_MS))
+        return false;
+    if ((reply.param & 0xFF) != kAcknowledged) {
+        last_exchange.outcome = VarekOutcome::Refused;
+        last_exchange.reply_param = reply.param;
+        return false;
+    }
+    return true;
+}
+
+bool VarekDDG::SetTrigger(VarekTriggerMode mode) { return Control(varek::TriggerRequest(mode)); }
 
 bool VarekDDG::SetInternalTriggerFreq(double frequency) {
-    return Acknowledged(*this, varek::FrequencyRequest(frequency));
+    return Control(varek::FrequencyRequest(frequency));
 }
 
 bool VarekDDG::SetOutputChannel(std::int32_t channel, bool on) {
-    return Acknowledged(*this, varek::OutputChannelRequest(channel, on));
+    return Control(varek::OutputChannelRequest(channel, on));
 }
 
 bool VarekDDG::SetDelay(std::int32_t channel, std::int64_t value) {
-    return Acknowledged(*this, varek::TimingRequest(CMD_SET_DELAY, channel, value));
+    return Control(varek::TimingRequest(CMD_SET_DELAY, channel, value));
 }
 
 bool VarekDDG::SetPulseWidth(std::int32_t channel, std::int64_t value) {
-    return Acknowledged(*this, varek::TimingRequest(CMD_SET_PULSE_WIDTH, channel, value));
+    return Control(varek::TimingRequest(CMD_SET_PULSE_WIDTH, channel, value));
 }
 
-bool VarekDDG::SetGlobalOutput(bool on) { return Acknowledged(*this, varek::GlobalOutputRequest(on)); }
+bool VarekDDG::SetGlobalOutput(bool on) { return Control(varek::GlobalOutputRequest(on)); }
 
-bool VarekDDG::SoftwareTrigger() { return Acknowledged(*this, varek::SoftwareTriggerRequest()); }
+bool VarekDDG::SoftwareTrigger() { return Control(varek::SoftwareTriggerRequest()); }

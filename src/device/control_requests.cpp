@@ -1,6 +1,7 @@
 #include "control_requests.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace varek {
 
@@ -10,9 +11,15 @@ constexpr std::uint16_t kOff = 0;
 constexpr std::uint16_t kOn = 1;
 constexpr std::uint16_t OnOff(bool on) { return on ? kOn : kOff; }
 
+std::string FormatNumber(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 }  // namespace
 
-std::optional<ControlRequest> TriggerRequest(VarekTriggerMode mode) {
+CheckedRequest TriggerRequest(VarekTriggerMode mode) {
     std::uint16_t code = 1;
     if (mode == VarekTriggerMode::Mode1) code = 2;
     if (mode == VarekTriggerMode::Mode2) code = 3;
@@ -27,24 +34,39 @@ std::optional<std::uint32_t> FrequencyWord(double frequency) {
     return static_cast<std::uint32_t>(quotient);
 }
 
-std::optional<ControlRequest> FrequencyRequest(double frequency) {
+std::optional<std::string> ChannelRejection(std::int32_t channel) {
+    if (ChannelInRange(channel)) return std::nullopt;
+    return "channel " + std::to_string(channel) + " is outside 1.." + std::to_string(VarekDDG::CHANNEL_COUNT);
+}
+
+CheckedRequest FrequencyRequest(double frequency) {
     const std::optional<std::uint32_t> word = FrequencyWord(frequency);
-    if (!word) return std::nullopt;
+    if (!word) {
+        return CheckedRequest::Rejected(
+            "internal trigger frequency " + FormatNumber("%.17g", frequency) + " must be above " +
+            FormatNumber("%.7g", VarekDDG::MIN_INTERNAL_TRIGGER_FREQ) + " and at most " +
+            FormatNumber("%.0f", VarekDDG::MAX_INTERNAL_TRIGGER_FREQ));
+    }
     return ControlRequest{VarekDDG::CMD_SET_INTERNAL_TRIGGER_FREQ, 0, {*word}};
 }
 
-std::optional<ControlRequest> OutputChannelRequest(std::int32_t channel, bool on) {
-    if (!ChannelInRange(channel)) return std::nullopt;
+CheckedRequest OutputChannelRequest(std::int32_t channel, bool on) {
+    if (const auto rejection = ChannelRejection(channel)) return CheckedRequest::Rejected(*rejection);
     const auto param = static_cast<std::uint16_t>(channel * 256 + OnOff(on));
     return ControlRequest{VarekDDG::CMD_SET_OUTPUT_CHANNEL, param, {}};
 }
 
-std::optional<ControlRequest> GlobalOutputRequest(bool on) {
+CheckedRequest GlobalOutputRequest(bool on) {
     return ControlRequest{VarekDDG::CMD_SET_GLOBAL_OUTPUT, OnOff(on), {}};
 }
 
-std::optional<ControlRequest> TimingRequest(std::uint8_t cmd, std::int32_t channel, std::int64_t value) {
-    if (!ChannelInRange(channel) || value < 0 || value > VarekDDG::MAX_TIMING_VALUE) return std::nullopt;
+CheckedRequest TimingRequest(std::uint8_t cmd, std::int32_t channel, std::int64_t value) {
+    if (const auto rejection = ChannelRejection(channel)) return CheckedRequest::Rejected(*rejection);
+    if (value < 0 || value > VarekDDG::MAX_TIMING_VALUE) {
+        return CheckedRequest::Rejected(
+            std::string(cmd == VarekDDG::CMD_SET_DELAY ? "delay " : "pulse width ") + std::to_string(value) +
+            " is outside 0.." + std::to_string(VarekDDG::MAX_TIMING_VALUE));
+    }
     const std::uint64_t wire_value = static_cast<std::uint64_t>(value) * 100u;
     return ControlRequest{
         cmd,
@@ -52,8 +74,6 @@ std::optional<ControlRequest> TimingRequest(std::uint8_t cmd, std::int32_t chann
         {static_cast<std::uint32_t>(wire_value), static_cast<std::uint32_t>(wire_value >> 32)}};
 }
 
-std::optional<ControlRequest> SoftwareTriggerRequest() {
-    return ControlRequest{VarekDDG::CMD_SOFTWARE_TRIGGER, 0, {}};
-}
+CheckedRequest SoftwareTriggerRequest() { return ControlRequest{VarekDDG::CMD_SOFTWARE_TRIGGER, 0, {}}; }
 
 }  // namespace varek

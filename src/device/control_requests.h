@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "varek/varek_ddg.h"
@@ -18,19 +20,45 @@ struct ControlRequest {
     std::vector<std::uint32_t> words;
 };
 
+// A request, or the reason its arguments cannot be sent.
+class CheckedRequest {
+public:
+    CheckedRequest(ControlRequest request) : request_(std::move(request)) {}  // NOLINT: a request is checked
+    static CheckedRequest Rejected(std::string why) {
+        CheckedRequest rejected;
+        rejected.rejection_ = std::move(why);
+        return rejected;
+    }
+
+    bool has_value() const { return request_.has_value(); }
+    explicit operator bool() const { return has_value(); }
+    const ControlRequest* operator->() const { return &*request_; }
+    const ControlRequest& operator*() const { return *request_; }
+    // Names the argument and its limits; empty for a request.
+    const std::string& rejection() const { return rejection_; }
+
+private:
+    CheckedRequest() = default;
+    std::optional<ControlRequest> request_;
+    std::string rejection_;
+};
+
 // Channels run 1..CHANNEL_COUNT; one unsigned comparison turns away 0,
 // negatives and everything above.
 inline bool ChannelInRange(std::int32_t channel) {
     return static_cast<std::uint32_t>(channel) - 1u < static_cast<std::uint32_t>(VarekDDG::CHANNEL_COUNT);
 }
 
-std::optional<ControlRequest> TriggerRequest(VarekTriggerMode mode);
-std::optional<ControlRequest> FrequencyRequest(double frequency);
-std::optional<ControlRequest> OutputChannelRequest(std::int32_t channel, bool on);
-std::optional<ControlRequest> GlobalOutputRequest(bool on);
+// Why `channel` cannot be sent, or nothing when it is in range.
+std::optional<std::string> ChannelRejection(std::int32_t channel);
+
+CheckedRequest TriggerRequest(VarekTriggerMode mode);
+CheckedRequest FrequencyRequest(double frequency);
+CheckedRequest OutputChannelRequest(std::int32_t channel, bool on);
+CheckedRequest GlobalOutputRequest(bool on);
 // `cmd` is CMD_SET_DELAY or CMD_SET_PULSE_WIDTH, which share their layout.
-std::optional<ControlRequest> TimingRequest(std::uint8_t cmd, std::int32_t channel, std::int64_t value);
-std::optional<ControlRequest> SoftwareTriggerRequest();
+CheckedRequest TimingRequest(std::uint8_t cmd, std::int32_t channel, std::int64_t value);
+CheckedRequest SoftwareTriggerRequest();
 
 // The frequency word trunc(1e9 / f x 0.25), or nothing when no word from 1
 // to 0xFFFFFFFF stands for `frequency` (not positive, NaN, above 250 MHz,

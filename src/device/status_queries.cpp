@@ -9,23 +9,31 @@ namespace {
 
 constexpr std::size_t kTemperatureSize = 4;
 
-bool Query(VarekDDG& device, std::uint8_t cmd, VarekFrame& reply) {
-    return device.SendFrame(cmd, 0, nullptr, 0, &reply, VarekDDG::OPERATION_TIMEOUT_MS) && reply.valid;
-}
-
 }  // namespace
 
+bool VarekDDG::Query(std::uint8_t cmd, std::size_t needed, VarekFrame& reply) {
+    if (!SendFrame(cmd, 0, nullptr, 0, &reply, OPERATION_TIMEOUT_MS)) return false;
+    if (reply.data.size() < needed) {
+        last_exchange.outcome = VarekOutcome::PayloadTooShort;
+        last_exchange.payload_size = static_cast<std::int32_t>(reply.data.size());
+        last_exchange.payload_needed = static_cast<std::int32_t>(needed);
+        return false;
+    }
+    return true;
+}
+
 bool VarekDDG::ReadTemperature(float* out) {
-    if (out == nullptr) return false;
+    if (out == nullptr) return Rejected("no place for the temperature (a null pointer)");
     VarekFrame reply;
-    if (!Query(*this, CMD_READ_TEMPERATURE, reply) || reply.data.size() < kTemperatureSize) return false;
+    if (!Query(CMD_READ_TEMPERATURE, kTemperatureSize, reply)) return false;
     *out = varek::ReadFloatBits(reply.data, 0);
     return true;
 }
 
 bool VarekDDG::ReadTimingConfig(std::int32_t channel, VarekTimingConfig* out) {
-    if (out == nullptr || !varek::ChannelInRange(channel)) return false;
+    if (out == nullptr) return Rejected("no place for the timing configuration (a null pointer)");
+    if (const auto rejection = varek::ChannelRejection(channel)) return Rejected(rejection->c_str());
     VarekFrame reply;
-    return Query(*this, CMD_READ_TIMING_CONFIG, reply) &&
+    return Query(CMD_READ_TIMING_CONFIG, varek::status_block::kMinimumSize, reply) &&
            varek::status_block::Decode(reply.data, channel, *out);
 }

@@ -1,13 +1,38 @@
-// One connection: the port it owns and the request/response exchange.
+// One connection: the port it owns, the request/response exchange, and the
+// record of how the last operation ended.
 #include "protocol/frame_layout.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/line_platform.h"
 #include "varek/varek_ddg.h"
 
+namespace {
+
+// The port's name for messages: "COM12" rather than "\\.\COM12". Windows
+// names are UTF-16; beyond ASCII they show as '?', which a message can bear.
+std::string DisplayName(const PortNameChar* name) {
+    std::string text;
+    for (; name != nullptr && *name != 0; ++name) {
+        const auto code = static_cast<std::uint32_t>(*name);
+        text += sizeof(PortNameChar) == 1 || code < 0x80 ? static_cast<char>(*name) : '?';
+    }
+    const std::string device_namespace = "\\\\.\\";
+    return text.rfind(device_namespace, 0) == 0 ? text.substr(device_namespace.size()) : text;
+}
+
+}  // namespace
+
 VarekDDG::~VarekDDG() { Close(); }
 
 bool VarekDDG::Open(const PortNameChar* port_name, std::int32_t baud) {
-    return port.Open(port_name, baud, 8, StopBits::One, Parity::None);
+    last_exchange.Begin(0);
+    last_exchange.port = DisplayName(port_name);
+    last_exchange.baud = baud;
+    if (!port.Open(port_name, baud, 8, StopBits::One, Parity::None, last_exchange.open_error)) {
+        last_exchange.outcome = VarekOutcome::OpenFailed;
+        return false;
+    }
+    last_exchange.outcome = VarekOutcome::Succeeded;
+    return true;
 }
 
 void VarekDDG::Close() { port.Close(); }
@@ -16,19 +41,37 @@ bool VarekDDG::IsOpen() const { return port.IsOpen(); }
 
 SerialPort& VarekDDG::Port() { return port; }
 
+const VarekExchangeReport& VarekDDG::LastExchange() const { return last_exchange; }
+
 bool VarekDDG::SendFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8_t* payload, std::int32_t len,
                          VarekFrame* reply, std::int32_t timeout_ms) {
-    if (!port.IsOpen()) return false;
-    std::vector<std::uint8_t> request;
+    last_exchange.Begin(timeout_ms);
+    if (!port.IsOpen()) {
+        last_exchange.outcome = VarekOutcome::NotOpen;
+        return false;
+    }
+    std::vector<std::uint8_t>& request = last_exchange.request;
     BuildFrame(cmd, param, payload, len, request);
-    if (request.empty()) return false;
+    if (request.empty()) {
+        last_exchange.outcome = VarekOutcome::ArgumentRejected;
+        last_exchange.rejection = "a payload of " + std::to_string(len) + " bytes; a frame carries 0.." +
+                                  std::to_string(MAX_PAYLOAD_LENGTH);
+        return false;
+    }
 
     // Whatever arrived since the last exchange (a late or surplus reply) must
     // not be taken for the answer to this request.
     varek::PurgeInput(port);
     const auto request_size = static_cast<std::int32_t>(request.size());
-    if (port.Write(request.data(), request_size, timeout_ms) != request_size) return false;
-    if (reply == nullptr) return true;
+    last_exchange.bytes_written = port.Write(request.data(), request_size, timeout_ms);
+    if (last_exchange.bytes_written != request_size) {
+        last_exchange.outcome = VarekOutcome::WriteIncomplete;
+        return false;
+    }
+    if (reply == nullptr) {
+        last_exchange.outcome = VarekOutcome::Succeeded;
+        return true;
+    }
     return RecvFrame(*reply, timeout_ms);
 }
 
@@ -42,5 +85,5 @@ bool VarekDDG::SendFrameU32(std::uint8_t cmd, std::uint16_t param, const std::ve
 bool VarekDDG::RecvFrame(VarekFrame& reply, std::int32_t timeout_ms) {
     return varek::ReceiveFrame([this](std::uint8_t* buffer, std::int32_t count,
                                       std::int32_t wait_ms) { return port.Read(buffer, count, wait_ms); },
-                               varek::TickCountMs, reply, timeout_ms);
+                               varek::TickCountMs, reply, timeout_ms, last_exchange);
 }

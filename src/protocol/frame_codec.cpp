@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "protocol/frame_fault.h"
 #include "protocol/frame_layout.h"
 #include "varek/varek_ddg.h"
 
@@ -61,27 +62,35 @@ void VarekDDG::BuildFrameU32(std::uint8_t cmd, std::uint16_t param, const std::v
     BuildFrame(cmd, param, payload.data(), static_cast<std::int32_t>(payload.size()), out);
 }
 
-bool VarekDDG::ParseFrame(const std::uint8_t* buf, std::int32_t len, VarekFrame& frame) {
+namespace varek {
+
+FrameFault ParseFrameChecked(const std::uint8_t* buf, std::int32_t len, VarekFrame& frame) {
     frame.valid = false;
     frame.cmd = 0;
     frame.param = 0;
     frame.data.clear();
 
-    if (buf == nullptr || len < 7) return false;
-    if (buf[0] != FRAME_HEAD0 || buf[1] != FRAME_HEAD1) return false;
+    if (buf == nullptr || len < 7) return FrameFault::TooShort;
+    if (buf[0] != VarekDDG::FRAME_HEAD0 || buf[1] != VarekDDG::FRAME_HEAD1) return FrameFault::Head;
     const std::int32_t length_field = buf[2] | (buf[3] << 8);
-    if (length_field < kLengthFieldBias) return false;
-    if (len < length_field + 4) return false;
-    if (buf[length_field + 3] != FRAME_TAIL) return false;
+    if (length_field < kLengthFieldBias) return FrameFault::LengthField;
+    if (len < length_field + 4) return FrameFault::Truncated;
+    if (buf[length_field + 3] != VarekDDG::FRAME_TAIL) return FrameFault::Tail;
     const std::uint16_t carried =
         static_cast<std::uint16_t>(buf[length_field + 1] | (buf[length_field + 2] << 8));
-    if (Checksum(buf, length_field + 1) != carried) return false;
+    if (VarekDDG::Checksum(buf, length_field + 1) != carried) return FrameFault::Checksum;
 
     frame.cmd = buf[4];
     frame.param = static_cast<std::uint16_t>(buf[5] | (buf[6] << 8));
     frame.data.assign(buf + 7, buf + 1 + length_field);
     frame.valid = true;
-    return true;
+    return FrameFault::None;
+}
+
+}  // namespace varek
+
+bool VarekDDG::ParseFrame(const std::uint8_t* buf, std::int32_t len, VarekFrame& frame) {
+    return varek::ParseFrameChecked(buf, len, frame) == varek::FrameFault::None;
 }
 
 void VarekDDG::DumpFrame(const std::vector<std::uint8_t>& bytes, const char* label) {

@@ -70,12 +70,35 @@ tcflag_t ToStopFlags(StopBits stop_bits) {
     return 0;
 }
 
-bool ConfigureLine(int fd, std::int32_t baud, std::int32_t data_bits, StopBits stop_bits, Parity parity) {
+VarekOpenFailure FailureOfOpen(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return VarekOpenFailure::NoSuchPort;
+    case EACCES:
+    case EPERM: return VarekOpenFailure::PermissionDenied;
+    case EBUSY: return VarekOpenFailure::Busy;
+    default: return VarekOpenFailure::Other;
+    }
+}
+
+VarekOpenError OpenError(VarekOpenFailure failure, int error) {
+    return {failure, static_cast<std::int32_t>(error)};
+}
+
+// Sets the line up, or says why it could not.
+VarekOpenError ConfigureLine(int fd, std::int32_t baud, std::int32_t data_bits, StopBits stop_bits,
+                             Parity parity) {
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0) {
+        return OpenError(errno == ENOTTY ? VarekOpenFailure::NotASerialDevice : VarekOpenFailure::Other,
+                         errno);
+    }
     speed_t speed = 0;
     tcflag_t character_size = 0;
-    if (!ToSpeed(baud, speed) || !ToCharacterSize(data_bits, character_size)) return false;
-    termios settings{};
-    if (tcgetattr(fd, &settings) != 0) return false;
+    if (!ToSpeed(baud, speed) || !ToCharacterSize(data_bits, character_size)) {
+        return OpenError(VarekOpenFailure::SettingsRefused, 0);
+    }
     cfmakeraw(&settings);  // binary: no echo, no line editing, no CR/LF mapping
     settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
     settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -86,8 +109,11 @@ bool ConfigureLine(int fd, std::int32_t baud, std::int32_t data_bits, StopBits s
     // of 0 bytes can only mean the line hung up.
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
-    if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0) return false;
-    return tcsetattr(fd, TCSANOW, &settings) == 0;
+    if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0 ||
+        tcsetattr(fd, TCSANOW, &settings) != 0) {
+        return OpenError(VarekOpenFailure::SettingsRefused, errno);
+    }
+    return {};
 }
 
 // Remaining wait for a deadline; -1 stands for no limit, as for poll().
@@ -141,17 +167,34 @@ SerialPort::~SerialPort() { Close(); }
 
 bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
                       StopBits stop_bits, Parity parity) {
+    VarekOpenError ignored;
+    return Open(port_name, baud, data_bits, stop_bits, parity, ignored);
+}
+
+bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
+                      StopBits stop_bits, Parity parity, VarekOpenError& error) {
     if (IsOpen()) Close();
-    if (port_name == nullptr) return false;
+    error = {};
+    if (port_name == nullptr) {
+        error = OpenError(VarekOpenFailure::NoSuchPort, 0);
+        return false;
+    }
 
     handle = open(port_name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (handle < 0) {
+        error = OpenError(FailureOfOpen(errno), errno);
         handle = -1;
         return false;
     }
     // TIOCEXCL does not stop root, and it outlives our descriptor when another
     // process keeps the tty open; an flock is held exactly as long as we are.
-    if (flock(handle, LOCK_EX | LOCK_NB) != 0 || !ConfigureLine(handle, baud, data_bits, stop_bits, parity)) {
+    if (flock(handle, LOCK_EX | LOCK_NB) != 0) {
+        error = OpenError(errno == EWOULDBLOCK ? VarekOpenFailure::Busy : VarekOpenFailure::Other, errno);
+        Close();
+        return false;
+    }
+    error = ConfigureLine(handle, baud, data_bits, stop_bits, parity);
+    if (error.failure != VarekOpenFailure::None) {
         Close();
         return false;
     }

@@ -77,6 +77,18 @@ std::int32_t TransferOverlapped(HANDLE handle, OVERLAPPED& request, std::int32_t
     return -1;
 }
 
+VarekOpenFailure FailureOfCreateFile(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME: return VarekOpenFailure::NoSuchPort;
+    // A COM port another program holds answers "access denied".
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return VarekOpenFailure::Busy;
+    default: return VarekOpenFailure::Other;
+    }
+}
+
 }  // namespace
 
 SerialPort::SerialPort() : handle(INVALID_HANDLE_VALUE), read_overlapped{}, write_overlapped{} {}
@@ -85,24 +97,34 @@ SerialPort::~SerialPort() { Close(); }
 
 bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
                       StopBits stop_bits, Parity parity) {
+    VarekOpenError ignored;
+    return Open(port_name, baud, data_bits, stop_bits, parity, ignored);
+}
+
+bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
+                      StopBits stop_bits, Parity parity, VarekOpenError& error) {
     if (IsOpen()) Close();
-    if (port_name == nullptr) return false;
-    if (!CreateOverlappedEvents()) return false;
+    error = {};
+    // Records the failing call's own error and releases what is held.
+    auto fail = [&](VarekOpenFailure failure) {
+        error = {failure, static_cast<std::int32_t>(GetLastError())};
+        Close();
+        return false;
+    };
+    if (port_name == nullptr) {
+        error = {VarekOpenFailure::NoSuchPort, 0};
+        return false;
+    }
+    if (!CreateOverlappedEvents()) return fail(VarekOpenFailure::Other);
 
     // Share mode 0: no second opener, in this process or another, until Close.
     handle = CreateFileW(port_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        DestroyOverlappedEvents();
-        return false;
-    }
+    if (handle == INVALID_HANDLE_VALUE) return fail(FailureOfCreateFile(GetLastError()));
 
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
-    if (!GetCommState(handle, &dcb)) {
-        Close();
-        return false;
-    }
+    if (!GetCommState(handle, &dcb)) return fail(VarekOpenFailure::NotASerialDevice);
     dcb.BaudRate = static_cast<DWORD>(baud);
     dcb.ByteSize = static_cast<BYTE>(data_bits & 0xFF);
     dcb.Parity = ToDcbParity(parity);
@@ -114,10 +136,7 @@ bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int
     std::memcpy(&flags, reinterpret_cast<const BYTE*>(&dcb) + 8, sizeof(flags));
     flags = (flags & kFlagsKeptMask) | kFlagsBinaryDtrRts | (parity != Parity::None ? kFlagParity : 0);
     std::memcpy(reinterpret_cast<BYTE*>(&dcb) + 8, &flags, sizeof(flags));
-    if (!SetCommState(handle, &dcb)) {
-        Close();
-        return false;
-    }
+    if (!SetCommState(handle, &dcb)) return fail(VarekOpenFailure::SettingsRefused);
 
     // Best effort: a port that took its line settings is usable even if a
     // driver refuses these two.

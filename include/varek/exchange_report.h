@@ -1,0 +1,84 @@
+// What a connection knows about how its last operation ended: the outcome,
+// the details that explain it, and every byte that crossed the line, so that
+// a tool can say why an instrument did not answer and show the exchange.
+#ifndef VAREK_EXCHANGE_REPORT_H
+#define VAREK_EXCHANGE_REPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "varek/export.h"
+#include "varek/serial_port.h"
+
+// Where an operation ended. Each failure is a kind of its own, so that no
+// message for one can be mistaken for another.
+enum class VarekOutcome : std::int32_t {
+    Succeeded = 0,
+    Unfinished,           // the operation stopped without a result (out of memory)
+    OpenFailed,           // the port did not open: see `open_error`
+    NotOpen,              // an operation on a connection that is not open
+    ArgumentRejected,     // refused before anything was sent: see `rejection`
+    WriteIncomplete,      // `bytes_written` of the request's size went out
+    ReadFailed,           // the port failed while the reply was awaited (unplugged, hung up)
+    NothingArrived,       // not one byte before the deadline
+    NoFrameHead,          // bytes arrived, but no EB 90 among them
+    FrameIncomplete,      // a head, then the frame stopped short
+    LengthFieldTooSmall,  // a head whose length field is below the smallest frame's
+    BadTail,              // a whole frame whose tail byte is wrong
+    BadChecksum,          // a whole frame whose checksum is wrong
+    PayloadTooShort,      // a query's reply decoded but carries too little
+    Refused,              // a control request's reply decoded and says no
+};
+
+// One read that brought bytes: `size` bytes at `offset` in `received`,
+// `at_ms` milliseconds after the request was written.
+struct VarekChunk {
+    std::uint32_t at_ms = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+};
+
+struct VAREK_API VarekExchangeReport {
+    // The connection's port and baud rate as last opened (kept across
+    // operations), for messages that name them.
+    std::string port;
+    std::int32_t baud = 0;
+
+    VarekOutcome outcome = VarekOutcome::Succeeded;
+    VarekOpenError open_error;  // OpenFailed
+    std::string rejection;      // ArgumentRejected: which argument, and its limits
+    std::int32_t timeout_ms = 0;
+
+    std::vector<std::uint8_t> request;   // the request frame, as written
+    std::int32_t bytes_written = 0;      // negative when the write failed outright
+    std::vector<std::uint8_t> received;  // every byte read, in order
+    std::vector<VarekChunk> chunks;
+
+    std::int32_t noise_bytes = 0;         // bytes before the frame head
+    std::int32_t length_field = -1;       // -1 until both length bytes arrived
+    std::int32_t frame_size = 0;          // the whole frame the length announced, 0 before
+    std::int32_t frame_received = 0;      // of it, counting head and length
+    std::uint8_t tail_received = 0;       // BadTail
+    std::uint16_t checksum_received = 0;  // BadChecksum
+    std::uint16_t checksum_computed = 0;
+    std::int32_t payload_size = 0;  // PayloadTooShort
+    std::int32_t payload_needed = 0;
+    std::uint16_t reply_param = 0;  // Refused
+
+    bool failed() const { return outcome != VarekOutcome::Succeeded; }
+    // The reply frame as received (from its head on), empty without a head.
+    std::vector<std::uint8_t> ReplyFrame() const;
+    // Forgets the last operation, keeping the port, the baud rate and the
+    // buffers' room, so that recording an exchange allocates nothing.
+    void Begin(std::int32_t timeout);
+};
+
+// Why the operation of `report` failed, in words that name the port, what was
+// seen and what to check; empty when it succeeded.
+VAREK_API std::string VarekDescribeOutcome(const VarekExchangeReport& report);
+
+// Bytes as spaced upper-case hex pairs: "EB 90 06 00".
+VAREK_API std::string VarekHex(const std::uint8_t* bytes, std::size_t count);
+
+#endif
