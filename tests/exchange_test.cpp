@@ -158,4 +158,34 @@ TEST_F(ExchangeTest, SurplusAndLateRepliesArePurgedBeforeTheNextRequest) {
     EXPECT_EQ(reply.cmd, 0x01);
 }
 
+TEST_F(ExchangeTest, TheReportHoldsTheWholeExchange) {
+    sim.Fault("noise=0102 split=3,30");
+    ASSERT_TRUE(device.SoftwareTrigger());
+    const VarekExchangeReport& report = device.LastExchange();
+    EXPECT_EQ(report.outcome, VarekOutcome::Succeeded);
+    EXPECT_EQ(report.request, kSoftwareTrigger);
+    EXPECT_EQ(report.bytes_written, 10);
+    EXPECT_EQ(report.noise_bytes, 2);
+    EXPECT_EQ(report.ReplyFrame(), Bytes({0xEB, 0x90, 0x06, 0x00, 0x14, 0x01, 0x00, 0x96, 0x01, 0xCC}));
+    std::uint32_t total = 0;
+    for (const VarekChunk& chunk : report.chunks) total += chunk.size;
+    EXPECT_EQ(total, 12u);
+    EXPECT_GE(report.chunks.size(), 3u) << "the pieces came apart";
+    EXPECT_GE(report.chunks.back().at_ms, 40u) << "two gaps of 30 ms came before the last piece";
+    EXPECT_EQ(VarekDescribeOutcome(report), "");
+}
+
+TEST_F(ExchangeTest, AFailedOpenSaysWhyAndNamesThePort) {
+    VarekDDG other;
+    EXPECT_FALSE(other.Open(varek::test::MissingPortName().c_str(), 115200));
+    EXPECT_EQ(other.LastExchange().outcome, VarekOutcome::OpenFailed);
+    EXPECT_EQ(other.LastExchange().open_error.failure, VarekOpenFailure::NoSuchPort);
+    EXPECT_NE(other.LastExchange().open_error.os_error, 0);
+    EXPECT_NE(VarekDescribeOutcome(other.LastExchange()).find(": no such port"), std::string::npos)
+        << VarekDescribeOutcome(other.LastExchange());
+    EXPECT_FALSE(other.SoftwareTrigger());
+    EXPECT_EQ(VarekDescribeOutcome(other.LastExchange()).rfind("the connection to ", 0), 0u)
+        << VarekDescribeOutcome(other.LastExchange());
+}
+
 }  // namespace

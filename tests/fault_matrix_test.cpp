@@ -8,6 +8,7 @@
 #include "sim_control.h"
 #include "sim_fixture.h"
 #include "varek/varek.h"
+#include "varek/varek_ext.h"
 
 namespace {
 
@@ -42,24 +43,55 @@ protected:
         return elapsed;
     }
 
+    // Why the handle's last operation failed, as a C host reads it.
+    std::string LastError() {
+        const std::int32_t length = varekx_last_error(handle, nullptr, 0);
+        std::string message(static_cast<std::size_t>(length) + 1, '\0');
+        EXPECT_EQ(varekx_last_error(handle, message.data(), length + 1), length);
+        message.resize(static_cast<std::size_t>(length));
+        return message;
+    }
+
     SimControl sim;
     std::size_t handles_before = 0;
     VarekHandle handle = nullptr;
 };
 
-TEST_F(FaultMatrixTest, EveryFaultOfTheReplyFailsInTimeAndLeavesTheHandleUsable) {
-    const char* faults[] = {
-        "silent", "delay=1300",  "split=4,400",           "checksum",    "tail", "short-length",
-        "refuse", "babble=2000", "noise=EB00EB12 silent", "reply=EB9006"};
-    for (const char* fault : faults) {
+TEST_F(FaultMatrixTest, EveryFaultOfTheReplyFailsInTimeSaysWhyAndLeavesTheHandleUsable) {
+    const std::string port = varek::test::CurrentSimCPortName(sim);
+    const std::pair<const char*, std::string> faults[] = {
+        {"silent", "nothing arrived from " + port + " within 1000 ms: is the instrument on"},
+        {"delay=1300", "nothing arrived from " + port + " within 1000 ms"},
+        {"split=4,400", "incomplete reply from " + port + ": "},
+        {"checksum", "damaged reply from " + port + ": checksum 0x"},
+        {"tail", "damaged reply from " + port + ": tail byte 0x"},
+        {"short-length", "damaged reply from " + port + ": length field 5, below the smallest frame's 6"},
+        {"refuse", "short reply from " + port + " to the status query: 0 payload bytes, 348 needed"},
+        {"babble=2000", " bytes arrived from " + port + " but no frame (first bytes: "},
+        {"noise=EB00EB12 silent", "nothing arrived from " + port},  // silence takes the noise too
+        {"reply=00FF3AEB00", "5 bytes arrived from " + port +
+                                 " but no frame (first bytes: 00 FF 3A EB 00): is it at 115200 baud"},
+        {"reply=EB9006",
+         "incomplete reply from " + port + ": a frame head but not its length within 1000 ms"},
+    };
+    for (const auto& [fault, reason] : faults) {
         sim.Fault(fault);
         std::int64_t delay = -1;
         const long long elapsed = FailureTime(
             [&] { return varek_read_timing_config(handle, 1, &delay, nullptr, nullptr, nullptr); });
         EXPECT_LE(elapsed, kLatestFailureMs) << fault;
         EXPECT_EQ(delay, -1) << fault;
+        EXPECT_NE(LastError().find(reason), std::string::npos) << fault << ": " << LastError();
         EXPECT_EQ(varek_software_trigger(handle), VAREK_OK) << "usable after " << fault;
+        EXPECT_EQ(LastError(), "") << "a success clears the reason";
     }
+}
+
+TEST_F(FaultMatrixTest, ARefusalSaysWhatWasRefusedAndNothingElse) {
+    sim.Fault("refuse");
+    EXPECT_EQ(varek_software_trigger(handle), VAREK_FAILED);
+    EXPECT_EQ(LastError(), "the instrument on " + varek::test::CurrentSimCPortName(sim) +
+                               " refused the software trigger (reply parameter 0x0000)");
 }
 
 TEST_F(FaultMatrixTest, SurplusAfterTheReplyIsNotAFailure) {
@@ -73,6 +105,7 @@ TEST_F(FaultMatrixTest, InstrumentGoneHalfwayThroughAReply) {
     sim.Fault("hangup");
     const long long elapsed = FailureTime([&] { return varek_software_trigger(handle); });
     EXPECT_LE(elapsed, kLatestFailureMs);
+    EXPECT_FALSE(LastError().empty());
     for (int call = 0; call < 3; ++call) {
         EXPECT_LE(FailureTime([&] { return varek_set_delay(handle, 1, 5); }), kPromptMs) << "call " << call;
     }
@@ -86,6 +119,7 @@ TEST_F(FaultMatrixTest, PortVanishesWhileTheHandleIsOpen) {
         EXPECT_LE(FailureTime([&] { return varek_read_temperature(handle, &temperature); }), kPromptMs)
             << "call " << call;
         EXPECT_EQ(temperature, -1.0f);
+        EXPECT_FALSE(LastError().empty());
     }
     sim.Command("revive");
 }

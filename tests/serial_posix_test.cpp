@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -138,6 +139,28 @@ TEST_F(PosixPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {
     EXPECT_FALSE(second.IsOpen());
     first.Close();
     EXPECT_TRUE(Open(second));
+}
+
+TEST_F(PosixPortTest, AFailedOpenSaysWhyFromTheCallThatFailed) {
+    SerialPort holder;
+    ASSERT_TRUE(Open(holder));
+    VarekOpenError error;
+    SerialPort port;
+    EXPECT_FALSE(port.Open(device_path.c_str(), 115200, 8, StopBits::One, Parity::None, error));
+    EXPECT_EQ(error.failure, VarekOpenFailure::Busy);
+    EXPECT_EQ(error.os_error, EWOULDBLOCK);
+    holder.Close();
+
+    EXPECT_FALSE(port.Open(device_path.c_str(), 12345, 8, StopBits::One, Parity::None, error));
+    EXPECT_EQ(error.failure, VarekOpenFailure::SettingsRefused);
+    EXPECT_FALSE(port.Open("/dev/null", 115200, 8, StopBits::One, Parity::None, error));
+    EXPECT_EQ(error.failure, VarekOpenFailure::NotASerialDevice);
+    EXPECT_EQ(error.os_error, ENOTTY);
+    EXPECT_FALSE(port.Open("/dev/varek-no-such-port", 115200, 8, StopBits::One, Parity::None, error));
+    EXPECT_EQ(error.failure, VarekOpenFailure::NoSuchPort);
+    EXPECT_EQ(error.os_error, ENOENT);
+    EXPECT_TRUE(port.Open(device_path.c_str(), 115200, 8, StopBits::One, Parity::None, error));
+    EXPECT_EQ(error.failure, VarekOpenFailure::None);
 }
 
 TEST_F(PosixPortTest, UnsupportedBaudOrDataBitsFailAndLeaveNothingOpen) {

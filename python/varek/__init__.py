@@ -22,17 +22,16 @@ OK, NULL_HANDLE, FAILED = 0, -1, -2
 
 
 class VarekError(Exception):
-    """An operation failed; `operation` names it, `code` is the library's result code."""
+    """An operation failed; `operation` names it, `code` is the library's result code and
+    `reason` says why, as the library saw it."""
 
-    def __init__(self, operation: str, code: int):
+    def __init__(self, operation: str, code: int, reason: str = ""):
         if code == NULL_HANDLE:
             reason = "the connection is closed"
-        else:
-            reason = ("a rejected argument, or no valid acknowledgement from the instrument "
-                      "within 1000 ms (no reply, a damaged reply or a refusal)")
-        super().__init__(f"{operation} failed: {reason}")
+        super().__init__(f"{operation} failed: {reason or 'the library gave no reason'}")
         self.operation = operation
         self.code = code
+        self.reason = reason
 
 
 class TimingConfig(NamedTuple):
@@ -73,6 +72,7 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
         "varek_read_temperature": (i32, [handle, ctypes.POINTER(ctypes.c_float)]),
         "varek_read_timing_config": (i32, [handle, i32, ctypes.POINTER(i64), ctypes.POINTER(i64),
                                            ctypes.POINTER(i32), ctypes.POINTER(f64)]),
+        "varekx_last_error": (i32, [handle, ctypes.c_char_p, i32]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)
@@ -106,10 +106,19 @@ class Varek:
         if getattr(self, "_handle", None):
             self.close()
 
+    def last_error(self) -> str:
+        """Why the last operation failed, in words; "" when it succeeded."""
+        if not self._handle:
+            return ""
+        size = self._lib.varekx_last_error(self._handle, None, 0)
+        buffer = ctypes.create_string_buffer(max(size, 0) + 1)
+        self._lib.varekx_last_error(self._handle, buffer, len(buffer))
+        return buffer.value.decode(errors="replace")
+
     def _call(self, operation: str, function, *args) -> None:
         code = function(self._handle, *args)
         if code != OK:
-            raise VarekError(f"{operation} on {self._port}", code)
+            raise VarekError(f"{operation} on {self._port}", code, self.last_error())
 
     def set_trigger(self, mode: int) -> None:
         self._call(f"set_trigger({mode})", self._lib.varek_set_trigger, mode)

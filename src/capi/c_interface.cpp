@@ -2,6 +2,7 @@
 // into the host: they become a null handle or VAREK_FAILED.
 #include <new>
 
+#include "capi/handle.h"
 #include "capi/port_name.h"
 #include "varek/varek.h"
 #include "varek/varek_ddg.h"
@@ -10,13 +11,11 @@ namespace {
 
 constexpr std::int32_t kDefaultBaud = 115200;
 
-VarekDDG* ToConnection(VarekHandle handle) { return reinterpret_cast<VarekDDG*>(handle); }
-
 template <typename Operation>
 std::int32_t Run(VarekHandle handle, Operation&& operation) noexcept {
     if (handle == nullptr) return VAREK_NULL_HANDLE;
     try {
-        return operation(*ToConnection(handle)) ? VAREK_OK : VAREK_FAILED;
+        return operation(*varek::ToConnection(handle)) ? VAREK_OK : VAREK_FAILED;
     } catch (...) {
         return VAREK_FAILED;
     }
@@ -46,7 +45,7 @@ VarekHandle varek_init(const char* port_name, std::int32_t baud) {
 
 void varek_close(VarekHandle handle) {
     if (handle == nullptr) return;
-    VarekDDG* connection = ToConnection(handle);
+    VarekDDG* connection = varek::ToConnection(handle);
     connection->Close();
     delete connection;
 }

@@ -8,6 +8,7 @@
 
 #include "library_loader.h"
 #include "varek/varek.h"
+#include "varek/varek_ext.h"
 
 typedef VarekHandle (*InitFn)(const char*, int32_t);
 typedef void (*CloseFn)(VarekHandle);
@@ -18,6 +19,7 @@ typedef int32_t (*ChannelIntFn)(VarekHandle, int32_t, int32_t);
 typedef int32_t (*ChannelValueFn)(VarekHandle, int32_t, int64_t);
 typedef int32_t (*TemperatureFn)(VarekHandle, float*);
 typedef int32_t (*TimingFn)(VarekHandle, int32_t, int64_t*, int64_t*, int32_t*, double*);
+typedef int32_t (*LastErrorFn)(VarekHandle, char*, int32_t);
 
 static int failures = 0;
 static int checks = 0;
@@ -69,6 +71,7 @@ int main(int argc, char** argv) {
     RESOLVE(HandleFn, software_trigger, "varek_software_trigger");
     RESOLVE(TemperatureFn, read_temperature, "varek_read_temperature");
     RESOLVE(TimingFn, read_timing_config, "varek_read_timing_config");
+    RESOLVE(LastErrorFn, last_error, "varekx_last_error");
 
     VarekHandle handle = init(port, 0);
     if (handle == NULL) {
@@ -97,7 +100,21 @@ int main(int argc, char** argv) {
     check(reg131 == 1, "global output read back");
     check(frequency == 1000.0, "frequency read back");
 
+    char message[128];
+    memset(message, 'x', sizeof message);
+    check(last_error(handle, message, sizeof message) == 0 && message[0] == '\0', "no error after a success");
+
     check(set_delay(handle, 9, 1) == VAREK_FAILED, "channel 9 refused");
+    const char* expected = "nothing sent: channel 9 is outside 1..8";
+    const int32_t length = (int32_t)strlen(expected);
+    check(last_error(handle, message, sizeof message) == length && strcmp(message, expected) == 0,
+          "the refused channel named");
+    memset(message, 'x', sizeof message);
+    check(last_error(handle, message, 8) == length && strcmp(message, "nothing") == 0 && message[8] == 'x',
+          "a short buffer gets what fits, terminated, and nothing past it");
+    check(last_error(handle, NULL, 0) == length, "the length alone");
+    check(last_error(NULL, message, sizeof message) == -1, "null handle for the error");
+    check(software_trigger(handle) == VAREK_OK && last_error(handle, NULL, 0) == 0, "a success clears it");
     check(software_trigger(NULL) == VAREK_NULL_HANDLE, "null handle");
     close_handle(handle);
     close_handle(NULL);

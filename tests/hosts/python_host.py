@@ -52,7 +52,16 @@ def main():
     check(reg131.value == 0, "global output read back")
     check(frequency.value == 1e9 / (83333333 * 4.0), "frequency read back from its truncated word")
     check(lib.varek_read_timing_config(handle, 8, None, None, None, None) == VAREK_OK, "null outputs")
+    message = ctypes.create_string_buffer(128)
+    check(lib.varekx_last_error(handle, message, len(message)) == 0 and message.value == b"",
+          "no error after a success")
     check(lib.varek_set_delay(handle, 0, 1) == VAREK_FAILED, "channel 0 refused")
+    expected = b"nothing sent: channel 0 is outside 1..8"
+    check(lib.varekx_last_error(handle, message, len(message)) == len(expected) and message.value == expected,
+          "the refused channel named")
+    short = ctypes.create_string_buffer(5)
+    check(lib.varekx_last_error(handle, short, 5) == len(expected) and short.value == b"noth", "cut to fit")
+    check(lib.varekx_last_error(None, message, len(message)) == -1, "null handle for the error")
     check(lib.varek_software_trigger(None) == VAREK_NULL_HANDLE, "null handle")
     lib.varek_close(handle)
     lib.varek_close(None)
