@@ -40,7 +40,7 @@ std::string OpenFailureText(const VarekOpenError& error, std::int32_t baud) {
     case VarekOpenFailure::NoSuchPort: return "no such port: check its name";
     case VarekOpenFailure::PermissionDenied:
         return "permission denied: the user may not open it (on Linux, join the dialout group)";
-    case VarekOpenFailure::Busy: return "it is busy: another program holds it; close that program";
+    case VarekOpenFailure::Busy: return "busy: another program holds it; close that program first";
     case VarekOpenFailure::NotASerialDevice: return "it is not a serial device";
     case VarekOpenFailure::SettingsRefused:
         return "it refused the line settings: is " + std::to_string(baud) + " baud supported?";

@@ -8,10 +8,12 @@ run_with_sim.sh started.
 import fcntl
 import json
 import os
+import re
 import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 PROGRAM = sys.argv[1]
@@ -36,9 +38,57 @@ class Simulator:
         return answer[3:]
 
 
-def varekctl(*args, port=PORT, stdin=None):
+def varekctl(*args, port=PORT, stdin=None, env=None):
     command = EMULATOR + [PROGRAM] + (["--port", port] if port else []) + list(args)
-    return subprocess.run(command, capture_output=True, text=True, input=stdin, timeout=60)
+    environment = {key: value for key, value in os.environ.items() if key != "VAREK_PORT"}
+    environment.update(env or {})
+    return subprocess.run(command, capture_output=True, text=True, input=stdin, timeout=60, env=environment)
+
+
+def build_fake_device_tree(root, sim_port):
+    """A sysfs and /dev as Linux shows them with two FTDI adapters (ttyUSB2, ttyUSB10), a CDC-ACM board,
+    a 16550 UART, a placeholder ttyS and a virtual console; ttyUSB2 leads to the simulated instrument."""
+    sys_root, dev_root = os.path.join(root, "sys"), os.path.join(root, "dev")
+
+    def write(path, text):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as out:
+            out.write(text + "\n")
+
+    def link(path, target):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        os.symlink(target, path)
+
+    def tty(name, device, subsystem, driver):
+        """/sys/class/tty/NAME, its device, and that device's bus and driver."""
+        node = os.path.join(device, "tty", name)
+        os.makedirs(node)
+        link(os.path.join(sys_root, "class", "tty", name), node)
+        link(os.path.join(node, "device"), device)
+        link(os.path.join(device, "subsystem"), os.path.join(sys_root, "bus", subsystem))
+        if driver:
+            link(os.path.join(device, "driver"), os.path.join(sys_root, "bus", subsystem, "drivers", driver))
+
+    def usb_device(path, vid, pid, serial, manufacturer, product):
+        for name, value in (("idVendor", vid), ("idProduct", pid), ("serial", serial),
+                            ("manufacturer", manufacturer), ("product", product)):
+            if value:
+                write(os.path.join(path, name), value)
+
+    hub = os.path.join(sys_root, "devices", "pci0000:00", "0000:00:14.0", "usb1")
+    for port_name, usb_path, serial in (("ttyUSB2", "1-2", "A1B2C3"), ("ttyUSB10", "1-4", "Z9")):
+        usb_device(os.path.join(hub, usb_path), "0403", "6001", serial, "FTDI", "FT232R USB UART")
+        tty(port_name, os.path.join(hub, usb_path, usb_path + ":1.0", port_name), "usb-serial", "ftdi_sio")
+    usb_device(os.path.join(hub, "1-3"), "2341", "0043", "", "Arduino (www.arduino.cc)", "Arduino Uno")
+    tty("ttyACM0", os.path.join(hub, "1-3", "1-3:1.0"), "usb", "cdc_acm")
+    tty("ttyS0", os.path.join(sys_root, "devices", "pnp0", "00:01"), "pnp", "serial")
+    tty("ttyS4", os.path.join(sys_root, "devices", "platform", "serial8250"), "platform", "serial8250")
+    os.makedirs(os.path.join(sys_root, "devices", "virtual", "tty", "tty0"))
+    link(os.path.join(sys_root, "class", "tty", "tty0"), os.path.join(sys_root, "devices", "virtual", "tty", "tty0"))
+
+    link(os.path.join(dev_root, "ttyUSB2"), sim_port)
+    link(os.path.join(dev_root, "serial", "by-id", "usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"), "../../ttyUSB2")
+    return {"VAREK_SYSFS_ROOT": sys_root, "VAREK_DEV_ROOT": dev_root}
 
 
 class VarekctlTest(unittest.TestCase):
@@ -104,17 +154,53 @@ class VarekctlTest(unittest.TestCase):
     def test_a_port_another_program_holds(self):
         with open(PORT, "rb") as held:
             fcntl.flock(held, fcntl.LOCK_EX)
-            self.assertFails(varekctl("fire"), 1, f"cannot open {PORT}: in use by another program")
+            self.assertFails(varekctl("fire"), 1, f"cannot open {PORT}: busy: another program holds it")
 
-    def test_an_instrument_that_does_not_answer(self):
+    def test_every_failure_says_what_was_seen(self):
+        cases = [
+            ("silent", ["fire"], f"software trigger: nothing arrived from {PORT} within 1000 ms: "
+                                 "is the instrument on, and on this port?"),
+            ("reply=00FF3AEB00", ["temp"], f"reading the temperature: 5 bytes arrived from {PORT} but no frame "
+                                           "(first bytes: 00 FF 3A EB 00): is it at 115200 baud, and is this the "
+                                           "instrument?"),
+            ("reply=EB900A0014010000", ["fire"], f"incomplete reply from {PORT}: 8 of 14 bytes within 1000 ms"),
+            ("reply=EB9006001401009701CC", ["fire"], f"damaged reply from {PORT}: checksum 0x0197, computed 0x0196"),
+            ("tail", ["fire"], f"damaged reply from {PORT}: tail byte 0x"),
+            ("short-length", ["fire"], f"damaged reply from {PORT}: length field 5"),
+            ("refuse", ["fire"], f"software trigger: the instrument on {PORT} refused the software trigger "
+                                 "(reply parameter 0x0000)"),
+            ("refuse", ["delay", "2", "10"], f"channel 2 delay 10: the instrument on {PORT} refused the delay "
+                                             "setting (reply parameter 0x0000)"),
+            ("refuse", ["temp"], f"short reply from {PORT} to the temperature query: 0 payload bytes, 4 needed"),
+        ]
+        for fault, args, message in cases:
+            with self.subTest(fault=fault, args=args):
+                self.sim.command("fault " + fault)
+                result = varekctl(*args)
+                self.assertFails(result, 1, message)
+                if "refuse" in fault:
+                    self.assertNotIn("within", result.stderr)
+                    self.assertNotIn("damaged", result.stderr)
+                if fault == "silent":
+                    self.assertNotIn("refus", result.stderr)
+
+    def test_trace_shows_request_chunks_reply_and_outcome(self):
+        self.sim.command("fault split=2,30")
+        result = varekctl("--trace", "fire")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stderr.splitlines()
+        self.assertEqual(lines[0], "trace: request EB 90 06 00 14 00 00 95 01 CC")
+        reads = [line for line in lines if re.match(r"trace: \+\d+ ms read ", line)]
+        self.assertGreaterEqual(len(reads), 2)
+        self.assertEqual(" ".join(line.split(" read ")[1] for line in reads), "EB 90 06 00 14 01 00 96 01 CC")
+        self.assertGreaterEqual(int(re.search(r"\+(\d+) ms", reads[-1]).group(1)), 20)
+        self.assertIn("trace: reply EB 90 06 00 14 01 00 96 01 CC", lines)
+        self.assertEqual(lines[-1], "trace: ok")
+
         self.sim.command("fault silent")
-        self.assertFails(varekctl("temp"), 1,
-                         f"reading the temperature: no valid reply from the instrument on {PORT} within 1000 ms",
-                         "is it powered")
-        self.sim.command("fault refuse")
-        self.assertFails(varekctl("delay", "2", "10"), 1,
-                         f"channel 2 delay 10: the instrument on {PORT} did not acknowledge within 1000 ms",
-                         "refusal")
+        result = varekctl("--trace", "run", "-", stdin="temp\n")
+        self.assertIn("trace: request EB 90 06 00 93 00 00 14 02 CC", result.stderr)
+        self.assertIn(f"trace: nothing arrived from {PORT}", result.stderr)
 
     def test_setters_confirm_and_reach_the_instrument(self):
         for args in (["delay", "3", "12345"], ["width", "3", "500"], ["enable", "3", "on"], ["output", "on"],
@@ -222,27 +308,102 @@ class VarekctlTest(unittest.TestCase):
         overview = varekctl("--help", port=None)
         self.assertEqual(overview.returncode, 0)
         commands = ["trigger-mode", "freq", "enable", "delay", "width", "output", "fire", "temp", "status", "raw",
-                    "run", "ports"]
+                    "run", "ports", "find"]
         for command in commands:
             self.assertIn(command, overview.stdout)
             one = varekctl(command, "--help", port=None)
             self.assertEqual(one.returncode, 0, command)
-            self.assertIn(f"usage: varekctl [--port PORT] [--baud N] [--json] {command}", one.stdout)
+            self.assertIn(f"usage: varekctl [--port PORT] [--baud N] [--json] [--trace] {command}", one.stdout)
+        self.assertIn("Exit codes: 0 success; 1 the port or the instrument failed", overview.stdout)
 
     def test_ports_lists_without_failing(self):
         result = varekctl("ports", port=None)
         self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIsInstance(json.loads(varekctl("--json", "ports", port=None).stdout), list)
+
+    @unittest.skipIf(UNDER_WINE, "sysfs is Linux's")
+    def test_ports_reads_usb_identity_from_the_device_tree(self):
+        with tempfile.TemporaryDirectory() as root:
+            env = build_fake_device_tree(root, PORT)
+            dev = env["VAREK_DEV_ROOT"]
+            result = varekctl("--json", "ports", port=None, env=env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            ports = json.loads(result.stdout)
+            self.assertEqual([port["name"] for port in ports],
+                             [f"{dev}/ttyACM0", f"{dev}/ttyS0", f"{dev}/ttyUSB2", f"{dev}/ttyUSB10"])
+            self.assertEqual(ports[0], {"name": f"{dev}/ttyACM0", "description": "Arduino Uno", "usb": True,
+                                        "vid": "2341", "pid": "0043", "serial_number": "",
+                                        "manufacturer": "Arduino (www.arduino.cc)", "product": "Arduino Uno",
+                                        "location": "1-3:1.0"})
+            self.assertEqual(ports[1], {"name": f"{dev}/ttyS0", "description": "serial", "usb": False})
+            self.assertEqual(ports[2], {"name": f"{dev}/ttyUSB2", "description": "FT232R USB UART", "usb": True,
+                                        "vid": "0403", "pid": "6001", "serial_number": "A1B2C3",
+                                        "manufacturer": "FTDI", "product": "FT232R USB UART", "location": "1-2:1.0",
+                                        "by_id": f"{dev}/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"})
+            table = varekctl("ports", port=None, env=env).stdout
+            self.assertIn("USB 0403:6001 serial A1B2C3 by FTDI at 1-2:1.0  (--port usb:0403:6001:A1B2C3)", table)
+
+    @unittest.skipIf(UNDER_WINE, "sysfs is Linux's")
+    def test_a_port_named_by_its_usb_identity(self):
+        with tempfile.TemporaryDirectory() as root:
+            env = build_fake_device_tree(root, PORT)
+            dev = env["VAREK_DEV_ROOT"]
+            result = varekctl("fire", port="usb:0403:6001:A1B2C3", env=env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(self.sim.command("requests"), "1")
+            self.assertFails(varekctl("fire", port="usb:0403:6001", env=env), 1,
+                             f"2 USB serial ports match usb:0403:6001: {dev}/ttyUSB2 (usb:0403:6001:A1B2C3), "
+                             f"{dev}/ttyUSB10 (usb:0403:6001:Z9)")
+            self.assertFails(varekctl("fire", port="usb:1234:5678", env=env), 1,
+                             "no USB serial port matches usb:1234:5678; USB serial ports here: "
+                             f"{dev}/ttyACM0 (usb:2341:0043)")
+            self.assertFails(varekctl("fire", port="usb:12345:1", env=env), 2, "usb:VID:PID or usb:VID:PID:SERIAL")
+            self.assertFails(varekctl("fire", port=None, env=env), 2,
+                             f"ports here: {dev}/ttyACM0, {dev}/ttyS0, {dev}/ttyUSB2, {dev}/ttyUSB10")
+            self.assertEqual(self.sim.command("requests"), "1")
+
+    def test_without_a_port_it_stops_and_says_how_to_name_one(self):
+        result = varekctl("fire", port=None)
+        self.assertFails(result, 2, "no port given", "--port sim", "VAREK_PORT")
+        self.assertEqual(self.sim.command("received"), "")
+
+    def test_the_port_can_come_from_the_environment(self):
+        result = varekctl("fire", port=None, env={"VAREK_PORT": PORT})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.sim.command("requests"), "1")
 
     @unittest.skipIf(UNDER_WINE, "no simulated instrument inside the Windows build")
-    def test_without_a_port_it_brings_a_simulated_instrument(self):
-        result = varekctl("run", "-", port=None, stdin="delay 2 5\nstatus 2\n")
+    def test_port_sim_brings_a_simulated_instrument(self):
+        result = varekctl("run", "-", port="sim", stdin="delay 2 5\nstatus 2\n")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("using a simulated instrument on", result.stderr)
+        self.assertIn("a simulated instrument on", result.stderr)
         self.assertIn("ok: channel 2 delay 5", result.stdout)
 
     @unittest.skipUnless(UNDER_WINE, "the Windows build has no simulated instrument")
-    def test_without_a_port_on_windows_it_asks_for_one(self):
-        self.assertFails(varekctl("fire", port=None), 2, "no --port given")
+    def test_port_sim_on_windows_says_it_has_none(self):
+        self.assertFails(varekctl("fire", port="sim"), 2, "this build has no simulated instrument")
+
+    def test_find_probes_every_named_port_at_once(self):
+        missing = "COM250" if UNDER_WINE else "/dev/varek-no-such-port"
+        self.sim.command("temperature 31.5")
+        started = time.monotonic()
+        result = varekctl("find", PORT, missing, port=None)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(f"{PORT}: instrument found, temperature 31.50", result.stdout)
+        self.assertIn(f"{missing}: cannot open {missing}: no such port", result.stdout)
+        self.assertEqual(self.sim.command("last"), "EB9006009300001402CC", "the read-only query alone")
+
+        self.sim.command("fault silent")
+        self.sim.command("fault silent")
+        started = time.monotonic()
+        result = varekctl("--json", "find", PORT, PORT, port=None)
+        elapsed = time.monotonic() - started
+        self.assertEqual(result.returncode, 1, result.stderr)
+        probes = json.loads(result.stdout)
+        self.assertEqual([probe["found"] for probe in probes], [False, False])
+        self.assertTrue(any("busy" in probe["reason"] or "nothing arrived" in probe["reason"] for probe in probes))
+        self.assertIn("no instrument answered on 2 ports", result.stderr)
+        self.assertLess(elapsed, 15 if UNDER_WINE else 2.5)
 
 
 if __name__ == "__main__":

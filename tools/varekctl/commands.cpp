@@ -7,7 +7,8 @@
 #include <sstream>
 
 #include "arguments.h"
-#include "platform.h"
+#include "find.h"
+#include "port_list.h"
 #include "status_report.h"
 #include "tool_error.h"
 
@@ -22,7 +23,7 @@ void ExpectCount(const std::vector<std::string>& args, std::size_t count, const 
 // A control operation: runs it and reports, or fails naming what was attempted.
 Action Control(std::string attempted, std::function<bool(VarekDDG&)> operation) {
     return [attempted = std::move(attempted), operation = std::move(operation)](Session& session) {
-        if (!operation(session.Device())) session.NotAcknowledged(attempted);
+        session.Finish(operation(session.Device()), attempted);
         std::printf("ok: %s\n", attempted.c_str());
     };
 }
@@ -85,7 +86,7 @@ Action PrepareTemperature(const std::vector<std::string>& args) {
     ExpectCount(args, 0, "temp");
     return [](Session& session) {
         float temperature = 0.0f;
-        if (!session.Device().ReadTemperature(&temperature)) session.NoAnswer("reading the temperature");
+        session.Finish(session.Device().ReadTemperature(&temperature), "reading the temperature");
         PrintTemperature(temperature, session.json());
     };
 }
@@ -103,9 +104,8 @@ Action PrepareStatus(const std::vector<std::string>& args) {
         std::vector<VarekTimingConfig> configs;
         for (const std::int32_t channel : channels) {
             VarekTimingConfig config{};
-            if (!session.Device().ReadTimingConfig(channel, &config)) {
-                session.NoAnswer("reading the status of channel " + std::to_string(channel));
-            }
+            session.Finish(session.Device().ReadTimingConfig(channel, &config),
+                           "reading the status of channel " + std::to_string(channel));
             configs.push_back(config);
         }
         PrintStatus(session.port(), configs, session.json());
@@ -132,11 +132,9 @@ Action PrepareRaw(const std::vector<std::string>& args) {
         VarekDDG::BuildFrame(cmd, param, payload.data(), size, request);
         VarekDDG::DumpFrame(request, "request");
         VarekFrame reply;
-        if (!session.Device().SendFrame(cmd, param, payload.data(), size, &reply,
-                                        VarekDDG::OPERATION_TIMEOUT_MS)) {
-            std::fflush(stdout);
-            session.NoAnswer("raw frame");
-        }
+        session.Finish(session.Device().SendFrame(cmd, param, payload.data(), size, &reply,
+                                                  VarekDDG::OPERATION_TIMEOUT_MS),
+                       "raw frame");
         std::vector<std::uint8_t> reply_frame;
         VarekDDG::BuildFrame(reply.cmd, reply.param, reply.data.data(),
                              static_cast<std::int32_t>(reply.data.size()), reply_frame);
@@ -230,14 +228,7 @@ Action PrepareRun(const std::vector<std::string>& args) {
 
 Action PreparePorts(const std::vector<std::string>& args) {
     ExpectCount(args, 0, "ports");
-    return [](Session&) {
-        const std::vector<SerialPortInfo> ports = ListSerialPorts();
-        if (ports.empty()) std::fprintf(stderr, "no serial ports found\n");
-        for (const SerialPortInfo& port : ports) {
-            std::printf("%-24s %-4s %s\n", port.name.c_str(), port.looks_like_usb ? "usb" : "",
-                        port.description.c_str());
-        }
-    };
+    return [](Session& session) { PrintPorts(ListSerialPorts(), session.json()); };
 }
 
 }  // namespace
@@ -265,8 +256,14 @@ const std::vector<Command>& AllCommands() {
          "at the "
          "first failure and names its line.",
          true, PrepareRun},
-        {"ports", "", "List this machine's serial ports, marking those that look like USB adapters.", false,
-         PreparePorts},
+        {"ports", "",
+         "List this machine's serial ports with what the system knows of them: description, USB vendor and "
+         "product id, serial number, maker, location, and on Linux the stable /dev/serial/by-id link.",
+         false, PreparePorts},
+        {"find", "[PORT...]",
+         "Look for the instrument on the named ports, or on every port listed, all at once, asking only for "
+         "its temperature. Exit code 0 when one answered.",
+         false, PrepareFind},
     };
     return commands;
 }

@@ -1,11 +1,13 @@
 // varekctl: drive the instrument from the command line.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
 #include "commands.h"
 #include "platform.h"
+#include "port_list.h"
 #include "tool_error.h"
 
 namespace {
@@ -14,11 +16,15 @@ using namespace varekctl;
 
 void PrintHelp() {
     std::printf(
-        "usage: varekctl [--port PORT] [--baud N] [--json] COMMAND [ARGS]\n"
+        "usage: varekctl [--port PORT] [--baud N] [--json] [--trace] COMMAND [ARGS]\n"
         "\n"
-        "Drives the delay generator on PORT (COM12, /dev/ttyUSB0, ...) at N baud (115200).\n"
-        "Without --port it starts a simulated instrument (Linux) and says so.\n"
-        "--json prints the results of temp and status as JSON.\n"
+        "Drives the delay generator on PORT at N baud (115200). PORT is a name (COM12,\n"
+        "/dev/ttyUSB0), a USB adapter's identity (usb:VID:PID or usb:VID:PID:SERIAL, as\n"
+        "varekctl ports shows it), or sim for a simulated instrument (Linux). Without\n"
+        "--port, the environment variable VAREK_PORT names it.\n"
+        "--json prints the results of temp, status, ports and find as JSON.\n"
+        "--trace shows every exchange on stderr: the request, each chunk read with its\n"
+        "time in ms after the request, the reply frame as received, and the outcome.\n"
         "\n"
         "commands:\n");
     for (const Command& command : AllCommands()) {
@@ -28,11 +34,13 @@ void PrintHelp() {
     std::printf(
         "\n"
         "varekctl COMMAND --help shows one command.\n"
-        "Exit codes: 0 success, 1 the port or the instrument failed, 2 a usage error (nothing sent).\n");
+        "Exit codes: 0 success; 1 the port or the instrument failed (the message says how:\n"
+        "nothing arrived, no frame, an incomplete or damaged reply, a refusal); 2 a usage\n"
+        "error, nothing sent.\n");
 }
 
 void PrintCommandHelp(const Command& command) {
-    std::printf("usage: varekctl [--port PORT] [--baud N] [--json] %s %s\n\n%s\n", command.name,
+    std::printf("usage: varekctl [--port PORT] [--baud N] [--json] [--trace] %s %s\n\n%s\n", command.name,
                 command.arguments, command.help);
 }
 
@@ -40,6 +48,7 @@ struct CommandLine {
     std::string port;
     std::int32_t baud = 115200;
     bool json = false;
+    bool trace = false;
     bool help = false;
     std::vector<std::string> words;  // the command and its arguments
 };
@@ -54,6 +63,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
             line.help = true;
         } else if (word == "--json") {
             line.json = true;
+        } else if (word == "--trace") {
+            line.trace = true;
         } else if (word == "--port" || word == "--baud") {
             if (!has_value) throw UsageError(word + " needs a value");
             const std::string value = argv[++arg];
@@ -74,11 +85,20 @@ CommandLine ParseCommandLine(int argc, char** argv) {
             line.help = true;
         } else if (word == "--json") {
             line.json = true;
+        } else if (word == "--trace") {
+            line.trace = true;
         } else {
             line.words.push_back(word);
         }
     }
     return line;
+}
+
+constexpr const char* kSimulatedPort = "sim";
+
+std::string PortFromEnvironment() {
+    const char* port = std::getenv("VAREK_PORT");
+    return port != nullptr ? port : "";
 }
 
 int Run(int argc, char** argv) {
@@ -97,15 +117,26 @@ int Run(int argc, char** argv) {
     }
     const Action action = PrepareCommandLine(line.words);
 
-    std::string port = line.port;
     std::unique_ptr<EmbeddedInstrument> simulated;  // outlives the session that talks to it
-    if (port.empty() && (command == nullptr || command->talks_to_instrument)) {
-        simulated = StartEmbeddedInstrument();
-        if (!simulated) throw UsageError("no --port given: name the instrument's port, e.g. --port COM12");
-        port = simulated->port();
-        std::fprintf(stderr, "varekctl: no --port given: using a simulated instrument on %s\n", port.c_str());
+    SessionOptions options{"", line.baud, line.json, line.trace};
+    if (command == nullptr || command->talks_to_instrument) {
+        options.port = line.port.empty() ? PortFromEnvironment() : line.port;
+        if (options.port.empty()) {
+            throw UsageError(
+                "no port given: name the instrument's with --port PORT or VAREK_PORT (ports here: " +
+                PortNamesForMessage() + "; --port sim tries a simulated instrument)");
+        }
+        if (options.port == kSimulatedPort) {
+            simulated = StartEmbeddedInstrument();
+            if (!simulated)
+                throw UsageError("--port sim: this build has no simulated instrument; name a port");
+            options.port = simulated->port();
+            std::fprintf(stderr, "varekctl: a simulated instrument on %s\n", options.port.c_str());
+        } else {
+            options.port = ResolvePortName(options.port);
+        }
     }
-    Session session(port, line.baud, line.json);
+    Session session(options);
     action(session);
     return kExitOk;
 }

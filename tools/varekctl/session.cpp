@@ -1,14 +1,16 @@
 #include "session.h"
 
-#include "platform.h"
+#include <cstdio>
+
+#include "capi/port_name.h"
 #include "tool_error.h"
 
 namespace varekctl {
 
 VarekDDG& Session::Device() {
     if (!opened_) {
-        if (!device_.Open(ToPortName(port_).c_str(), baud_)) {
-            throw DeviceError("cannot open " + port_ + ": " + DescribeOpenFailure(port_) +
+        if (!device_.Open(varek::HostPortName(options_.port.c_str()).c_str(), options_.baud)) {
+            throw DeviceError(VarekDescribeOutcome(device_.LastExchange()) +
                               " (varekctl ports lists this machine's serial ports)");
         }
         opened_ = true;
@@ -16,17 +18,27 @@ VarekDDG& Session::Device() {
     return device_;
 }
 
-void Session::NoAnswer(const std::string& attempted) const {
-    throw DeviceError(attempted + ": no valid reply from the instrument on " + port_ + " within " +
-                      std::to_string(VarekDDG::OPERATION_TIMEOUT_MS) +
-                      " ms: is it powered, on this port and at " + std::to_string(baud_) + " baud?");
+void Session::Finish(bool ok, const std::string& attempted) {
+    if (options_.trace) {
+        std::fflush(stdout);
+        std::fputs(TraceText(device_.LastExchange()).c_str(), stderr);
+    }
+    if (!ok) throw DeviceError(attempted + ": " + VarekDescribeOutcome(device_.LastExchange()));
 }
 
-void Session::NotAcknowledged(const std::string& attempted) const {
-    throw DeviceError(attempted + ": the instrument on " + port_ + " did not acknowledge within " +
-                      std::to_string(VarekDDG::OPERATION_TIMEOUT_MS) +
-                      " ms (no reply, a damaged reply or a refusal): is it powered, on this port and at " +
-                      std::to_string(baud_) + " baud?");
+std::string TraceText(const VarekExchangeReport& report) {
+    std::string text;
+    if (!report.request.empty()) {
+        text += "trace: request " + VarekHex(report.request.data(), report.request.size()) + "\n";
+    }
+    for (const VarekChunk& chunk : report.chunks) {
+        text += "trace: +" + std::to_string(chunk.at_ms) + " ms read " +
+                VarekHex(report.received.data() + chunk.offset, chunk.size) + "\n";
+    }
+    const std::vector<std::uint8_t> reply = report.ReplyFrame();
+    if (!reply.empty()) text += "trace: reply " + VarekHex(reply.data(), reply.size()) + "\n";
+    text += "trace: " + (report.failed() ? VarekDescribeOutcome(report) : std::string("ok")) + "\n";
+    return text;
 }
 
 }  // namespace varekctl

@@ -10,28 +10,36 @@
 
 namespace varekctl {
 
+struct SessionOptions {
+    std::string port;  // as the library opens it (a usb: name already resolved)
+    std::int32_t baud = 115200;
+    bool json = false;
+    bool trace = false;  // every exchange on stderr
+};
+
 class Session {
 public:
-    Session(std::string port, std::int32_t baud, bool json)
-        : port_(std::move(port)), baud_(baud), json_(json) {}
+    explicit Session(SessionOptions options) : options_(std::move(options)) {}
 
-    // The open connection; throws DeviceError when the port cannot be opened.
+    // The open connection; throws DeviceError saying why the port did not open.
     VarekDDG& Device();
-    bool json() const { return json_; }
-    const std::string& port() const { return port_; }
+    bool json() const { return options_.json; }
+    std::int32_t baud() const { return options_.baud; }
+    const std::string& port() const { return options_.port; }
 
-    // Throws DeviceError saying that `attempted` got no valid answer.
-    [[noreturn]] void NoAnswer(const std::string& attempted) const;
-    // Throws DeviceError saying that `attempted` was not acknowledged.
-    [[noreturn]] void NotAcknowledged(const std::string& attempted) const;
+    // Ends an operation on the device: traces its exchange when asked, and
+    // when `ok` is false throws DeviceError naming `attempted` and saying why.
+    void Finish(bool ok, const std::string& attempted);
 
 private:
-    std::string port_;
-    std::int32_t baud_;
-    bool json_;
+    SessionOptions options_;
     bool opened_ = false;
     VarekDDG device_;
 };
+
+// The exchange of `report` as --trace shows it: the request, each chunk read
+// with its time, the reply frame as received, and the outcome.
+std::string TraceText(const VarekExchangeReport& report);
 
 }  // namespace varekctl
 

@@ -6,10 +6,8 @@
 
 namespace varekctl {
 
-namespace {
-
-// JSON has no NaN or infinity.
 std::string JsonNumber(double value) {
+    // JSON has no NaN or infinity.
     if (!std::isfinite(value)) return "null";
     char text[64];
     std::snprintf(text, sizeof text, "%.17g", value);
@@ -19,13 +17,57 @@ std::string JsonNumber(double value) {
 std::string JsonString(const std::string& text) {
     std::string quoted = "\"";
     for (const char c : text) {
-        if (c == '"' || c == '\\') quoted += '\\';
-        quoted += c;
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
     }
     return quoted + "\"";
 }
 
-}  // namespace
+void PrintPorts(const std::vector<SerialPortInfo>& ports, bool json) {
+    if (json) {
+        std::printf("[");
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            const SerialPortInfo& p = ports[i];
+            std::printf("%s{\"name\": %s, \"description\": %s, \"usb\": %s", i == 0 ? "" : ", ",
+                        JsonString(p.name).c_str(), JsonString(p.description).c_str(),
+                        p.is_usb() ? "true" : "false");
+            if (p.is_usb()) {
+                std::printf(
+                    ", \"vid\": %s, \"pid\": %s, \"serial_number\": %s, \"manufacturer\": %s, "
+                    "\"product\": %s, \"location\": %s",
+                    JsonString(p.vid).c_str(), JsonString(p.pid).c_str(), JsonString(p.serial_number).c_str(),
+                    JsonString(p.manufacturer).c_str(), JsonString(p.product).c_str(),
+                    JsonString(p.location).c_str());
+            }
+            if (!p.by_id.empty()) std::printf(", \"by_id\": %s", JsonString(p.by_id).c_str());
+            std::printf("}");
+        }
+        std::printf("]\n");
+        return;
+    }
+    if (ports.empty()) std::fprintf(stderr, "no serial ports found\n");
+    for (const SerialPortInfo& p : ports) {
+        std::string line = p.name + "  " + (p.description.empty() ? "-" : p.description);
+        if (p.is_usb()) {
+            line += "  USB " + p.vid + ":" + p.pid;
+            if (!p.serial_number.empty()) line += " serial " + p.serial_number;
+            if (!p.manufacturer.empty()) line += " by " + p.manufacturer;
+            if (!p.location.empty()) line += " at " + p.location;
+            line += "  (--port usb:" + p.vid + ":" + p.pid +
+                    (p.serial_number.empty() ? "" : ":" + p.serial_number) + ")";
+        }
+        if (!p.by_id.empty()) line += "  " + p.by_id;
+        std::printf("%s\n", line.c_str());
+    }
+}
 
 void PrintTemperature(float temperature, bool json) {
     if (json) {
