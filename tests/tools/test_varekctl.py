@@ -379,6 +379,13 @@ class VarekctlTest(unittest.TestCase):
         self.assertIn("a simulated instrument on", result.stderr)
         self.assertIn("ok: channel 2 delay 5", result.stdout)
 
+    @unittest.skipUnless(UNDER_WINE, "COM names are Windows names")
+    def test_com_names_open_as_the_c_interface_opens_them(self):
+        # Lower case and above COM9: the library's rule gives \\.\com12.
+        result = varekctl("fire", port=PORT.lower())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.sim.command("requests"), "1")
+
     @unittest.skipUnless(UNDER_WINE, "the Windows build has no simulated instrument")
     def test_port_sim_on_windows_says_it_has_none(self):
         self.assertFails(varekctl("fire", port="sim"), 2, "this build has no simulated instrument")

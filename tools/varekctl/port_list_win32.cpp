@@ -3,9 +3,9 @@
 // registry's SERIALCOMM map knows but SetupAPI does not (drivers without a
 // device interface, Wine's mapped ports) are listed by name alone.
 #include <windows.h>
-// clang-format off: initguid.h must come first so that ntddser.h defines the GUID.
+// clang-format off: initguid.h must come first so that winioctl.h defines the GUID.
 #include <initguid.h>
-#include <ntddser.h>
+#include <winioctl.h>
 #include <setupapi.h>
 // clang-format on
 
