@@ -3,11 +3,11 @@
 // registry's SERIALCOMM map knows but SetupAPI does not (drivers without a
 // device interface, Wine's mapped ports) are listed by name alone.
 #include <windows.h>
-// clang-format off: initguid.h must come first so that winioctl.h defines the GUID.
+// Before winioctl.h, so that it defines the interface GUID rather than declaring it.
 #include <initguid.h>
-#include <winioctl.h>
+// (a block of its own, so that sorting keeps the order)
 #include <setupapi.h>
-// clang-format on
+#include <winioctl.h>
 
 #include <algorithm>
 
