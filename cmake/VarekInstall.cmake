@@ -1,8 +1,16 @@
 # What `cmake --install` puts in place: headers, the library (on Windows also
-# its import library and a .def file from which MSVC's lib.exe makes one),
-# a CMake package giving varek::varek, a pkg-config file, and the programs.
+# its import libraries for MinGW and MSVC and the .def file they come from),
+# a CMake package giving varek::varek, a pkg-config file, the programs, the
+# Python module and the licence. `cpack` turns a Linux install into a .deb.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
+
+if(WIN32)
+  set(default_python_dir python)
+else()
+  set(default_python_dir ${CMAKE_INSTALL_DATADIR}/varek/python)
+endif()
+set(VAREK_INSTALL_PYTHONDIR ${default_python_dir} CACHE STRING "Where the Python module goes, below the prefix")
 
 target_include_directories(varek PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 install(TARGETS varek EXPORT varekTargets
@@ -10,25 +18,57 @@ install(TARGETS varek EXPORT varekTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY include/varek DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS varekctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET varek-sim)
-  install(TARGETS varek-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
-# The Python module; it finds the library through VAREK_LIBRARY or the system.
-install(DIRECTORY python/varek DESTINATION ${CMAKE_INSTALL_DATADIR}/varek/python)
-if(WIN32)
-  # MSVC users: lib /def:varek.def /machine:x64 /out:varek.lib
-  target_link_options(varek PRIVATE -Wl,--output-def,${CMAKE_BINARY_DIR}/varek.def)
-  install(FILES ${CMAKE_BINARY_DIR}/varek.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
-endif()
+foreach(program varekctl varek-sim)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+# The module finds the library through VAREK_LIBRARY, beside itself, or the system.
+install(DIRECTORY python/varek DESTINATION ${VAREK_INSTALL_PYTHONDIR})
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/varek)
-install(EXPORT varekTargets NAMESPACE varek:: DESTINATION ${package_dir})
+if(WIN32)
+  # The .def lists the exports; llvm-dlltool makes the import library MSVC
+  # links with from it, beside MinGW's libvarek.dll.a.
+  find_program(VAREK_DLLTOOL NAMES llvm-dlltool REQUIRED)
+  target_link_options(varek PRIVATE -Wl,--output-def,${CMAKE_BINARY_DIR}/varek.def)
+  add_custom_command(TARGET varek POST_BUILD
+    COMMAND ${VAREK_DLLTOOL} -m i386:x86-64 -d ${CMAKE_BINARY_DIR}/varek.def -D varek.dll
+            -l ${CMAKE_BINARY_DIR}/varek.lib
+    COMMENT "MSVC import library varek.lib")
+  install(FILES ${CMAKE_BINARY_DIR}/varek.def ${CMAKE_BINARY_DIR}/varek.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES LICENSE packaging/README-windows.txt DESTINATION .)
+else()
+  install(EXPORT varekTargets NAMESPACE varek:: DESTINATION ${package_dir})
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 configure_package_config_file(cmake/varekConfig.cmake.in ${CMAKE_BINARY_DIR}/varekConfig.cmake
                               INSTALL_DESTINATION ${package_dir})
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/varekConfigVersion.cmake COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/varekConfig.cmake ${CMAKE_BINARY_DIR}/varekConfigVersion.cmake
         DESTINATION ${package_dir})
 
+# lib/pkgconfig, or lib/x86_64-linux-gnu/pkgconfig on Debian: as many steps up.
+file(RELATIVE_PATH VAREK_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(cmake/varek.pc.in ${CMAKE_BINARY_DIR}/varek.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/varek.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The one version number, for the packaging script.
+file(WRITE ${CMAKE_BINARY_DIR}/varek-version.txt ${PROJECT_VERSION})
+
+if(NOT WIN32)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGE_NAME varek)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_VENDOR "the varek developers")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Control of an eight-channel digital delay generator over a serial port")
+  set(CPACK_PACKAGE_DESCRIPTION
+      "libvarek, its C and C++ headers, CMake and pkg-config files, the varekctl command-line tool, the varek-sim simulated instrument and the Python module.")
+  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "the varek developers <varek@localhost>")
+  set(CPACK_DEBIAN_PACKAGE_SECTION science)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_PACKAGE_FILE_NAME varek-${PROJECT_VERSION}-linux-x86_64)
+  include(CPack)
+endif()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the linux, asan and windows presets and runs every test: natively,
 # under AddressSanitizer/UndefinedBehaviorSanitizer, and as the Windows build
-# under Wine against the Linux simulator.
+# under Wine against the Linux simulator; then builds the release packages and
+# tests them as a user would; then the Linux tests under valgrind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh all
@@ -16,6 +17,10 @@ for preset in linux asan windows; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== release packages"
+scripts/package.sh
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/packages
 
 echo "== valgrind memcheck"
 scripts/valgrind-tests.sh

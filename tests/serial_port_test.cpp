@@ -1,5 +1,8 @@
 // SerialPort on the platform at hand, against the simulated instrument's port.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>  // the time-out record's fields: a host that sets them brings their definition
+#endif
 
 #include <vector>
 

@@ -5,15 +5,13 @@
 
 #include "varek/export.h"
 
-// The class interface exposes the port's operating-system types, so this is
-// the one public place where they appear.
+// The class interface exposes the port's operating-system types. On Windows
+// they are declared here, not taken from <windows.h>, so that a host's own
+// choice of NOMINMAX and WIN32_LEAN_AND_MEAN stands and std::min keeps working.
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+typedef struct _COMMTIMEOUTS COMMTIMEOUTS;
 using PortNameChar = wchar_t;     // port names are UTF-16, e.g. L"\\\\.\\COM12"
-using NativePortHandle = HANDLE;  // INVALID_HANDLE_VALUE while closed
+using NativePortHandle = void*;   // a HANDLE; INVALID_HANDLE_VALUE while closed
 using CommTimeouts = COMMTIMEOUTS;
 #else
 using PortNameChar = char;     // device paths are UTF-8, e.g. "/dev/ttyUSB0"
@@ -79,12 +77,17 @@ public:
 
 private:
 #ifdef _WIN32
+    // Room for a Windows OVERLAPPED record, which the port constructs in it.
+    struct OverlappedStorage {
+        alignas(void*) unsigned char bytes[3 * sizeof(void*) + 8];
+    };
+
     bool CreateOverlappedEvents();
     void DestroyOverlappedEvents();
 
-    HANDLE handle;
-    OVERLAPPED read_overlapped;
-    OVERLAPPED write_overlapped;
+    NativePortHandle handle;
+    OverlappedStorage read_overlapped;
+    OverlappedStorage write_overlapped;
 #else
     int handle;
     CommTimeouts timeouts;

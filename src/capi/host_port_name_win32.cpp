@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include "capi/port_name.h"
 
 namespace varek {

@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include "protocol/line_platform.h"
 
 namespace varek {

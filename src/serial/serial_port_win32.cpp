@@ -1,5 +1,8 @@
 // SerialPort on Win32 overlapped I/O. Method order mirrors serial_port_posix.cpp.
+#include <windows.h>
+
 #include <cstring>
+#include <new>
 
 #include "varek/serial_port.h"
 
@@ -89,9 +92,17 @@ VarekOpenFailure FailureOfCreateFile(DWORD error) {
     }
 }
 
+// The OVERLAPPED record living in storage the public header reserves for it.
+OVERLAPPED& Overlapped(unsigned char* storage) { return *std::launder(reinterpret_cast<OVERLAPPED*>(storage)); }
+
 }  // namespace
 
-SerialPort::SerialPort() : handle(INVALID_HANDLE_VALUE), read_overlapped{}, write_overlapped{} {}
+SerialPort::SerialPort() : handle(INVALID_HANDLE_VALUE), read_overlapped{}, write_overlapped{} {
+    static_assert(sizeof(OverlappedStorage) == sizeof(OVERLAPPED), "room for an OVERLAPPED");
+    static_assert(alignof(OverlappedStorage) >= alignof(OVERLAPPED), "aligned as an OVERLAPPED");
+    new (read_overlapped.bytes) OVERLAPPED{};
+    new (write_overlapped.bytes) OVERLAPPED{};
+}
 
 SerialPort::~SerialPort() { Close(); }
 
@@ -173,18 +184,18 @@ bool SerialPort::SetTimeout(std::int32_t /*unused*/, std::int32_t write_timeout_
 
 std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
-    if (read_overlapped.hEvent == nullptr && !CreateOverlappedEvents()) return -1;
+    if (Overlapped(read_overlapped.bytes).hEvent == nullptr && !CreateOverlappedEvents()) return -1;
     return TransferOverlapped(
-        handle, read_overlapped, timeout_ms, true, [&](DWORD& transferred, OVERLAPPED& request) {
+        handle, Overlapped(read_overlapped.bytes), timeout_ms, true, [&](DWORD& transferred, OVERLAPPED& request) {
             return ReadFile(handle, buffer, static_cast<DWORD>(count), &transferred, &request);
         });
 }
 
 std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
-    if (write_overlapped.hEvent == nullptr && !CreateOverlappedEvents()) return -1;
+    if (Overlapped(write_overlapped.bytes).hEvent == nullptr && !CreateOverlappedEvents()) return -1;
     return TransferOverlapped(
-        handle, write_overlapped, timeout_ms, false, [&](DWORD& transferred, OVERLAPPED& request) {
+        handle, Overlapped(write_overlapped.bytes), timeout_ms, false, [&](DWORD& transferred, OVERLAPPED& request) {
             return WriteFile(handle, buffer, static_cast<DWORD>(count), &transferred, &request);
         });
 }
@@ -193,10 +204,10 @@ bool SerialPort::CreateOverlappedEvents() {
     DestroyOverlappedEvents();  // the pair is made whole, never beside a survivor
     // Manual reset, so the event stays signalled until the next request
     // resets it, whichever of the wait and GetOverlappedResult looks first.
-    read_overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (read_overlapped.hEvent == nullptr) return false;
-    write_overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (write_overlapped.hEvent == nullptr) {
+    Overlapped(read_overlapped.bytes).hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (Overlapped(read_overlapped.bytes).hEvent == nullptr) return false;
+    Overlapped(write_overlapped.bytes).hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (Overlapped(write_overlapped.bytes).hEvent == nullptr) {
         DestroyOverlappedEvents();
         return false;
     }
@@ -204,12 +215,12 @@ bool SerialPort::CreateOverlappedEvents() {
 }
 
 void SerialPort::DestroyOverlappedEvents() {
-    if (read_overlapped.hEvent != nullptr) {
-        CloseHandle(read_overlapped.hEvent);
-        read_overlapped.hEvent = nullptr;
+    if (Overlapped(read_overlapped.bytes).hEvent != nullptr) {
+        CloseHandle(Overlapped(read_overlapped.bytes).hEvent);
+        Overlapped(read_overlapped.bytes).hEvent = nullptr;
     }
-    if (write_overlapped.hEvent != nullptr) {
-        CloseHandle(write_overlapped.hEvent);
-        write_overlapped.hEvent = nullptr;
+    if (Overlapped(write_overlapped.bytes).hEvent != nullptr) {
+        CloseHandle(Overlapped(write_overlapped.bytes).hEvent);
+        Overlapped(write_overlapped.bytes).hEvent = nullptr;
     }
 }

@@ -23,7 +23,7 @@ cmake --build "$work/build" >/dev/null
 if [ -n "$emulator" ]; then
   # The one file users copy beside their program.
   cp "$work/prefix/bin/varek.dll" "$work/build/"
-  test -f "$work/prefix/lib/varek.def" && test -f "$work/prefix/lib/varek.dll.a"
+  test -f "$work/prefix/lib/varek.def" && test -f "$work/prefix/lib/libvarek.dll.a" && test -f "$work/prefix/lib/varek.lib"
   (cd "$work/build" && "$emulator" ./consumer.exe)
 else
   "$work/build/consumer"

@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include "process_stats.h"
 #include "sim_control.h"
 

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the release artifacts from a clean tree and writes them to dist/:
+#   varek-VERSION-windows-x64.zip     varek.dll, the programs, import libraries for
+#                                     MSVC and MinGW, headers, CMake package, Python
+#                                     module, README-windows.txt, LICENSE, SHA256SUMS
+#   varek-VERSION-linux-x86_64.tar.gz the Linux install tree
+#   varek_VERSION_amd64.deb           the same as a Debian package (CPack)
+#   SHA256SUMS                        over the artifacts
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh package
+root=$PWD
+work=$root/build/package
+rm -rf "$work" dist
+mkdir -p "$work" dist
+
+echo "== linux"
+# Installed under /usr, the libraries land in Debian's multiarch directory.
+cmake -S . -B "$work/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVAREK_BUILD_TESTS=OFF \
+      -DCMAKE_INSTALL_PREFIX=/usr -DVAREK_INSTALL_PYTHONDIR=lib/python3/dist-packages >/dev/null
+cmake --build "$work/linux" >/dev/null
+version=$(cat "$work/linux/varek-version.txt")
+linux_name=varek-$version-linux-x86_64
+DESTDIR="$work/stage" cmake --install "$work/linux" >/dev/null
+tar -C "$work/stage/usr" --transform "s,^\.,$linux_name," --owner=0 --group=0 -czf "dist/$linux_name.tar.gz" .
+(cd "$work/linux" && cpack -G DEB >/dev/null)
+cp "$work/linux"/*.deb dist/
+
+echo "== windows"
+cmake -S . -B "$work/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVAREK_BUILD_TESTS=OFF \
+      --toolchain "$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$work/windows" >/dev/null
+windows_name=varek-$version-windows-x64
+cmake --install "$work/windows" --prefix "$work/$windows_name" >/dev/null
+(cd "$work/$windows_name" && find . -type f ! -name SHA256SUMS | sed 's,^\./,,' | sort | xargs sha256sum >SHA256SUMS)
+(cd "$work" && zip -qr "$root/dist/$windows_name.zip" "$windows_name")
+
+(cd dist && sha256sum -- *.zip *.tar.gz *.deb >SHA256SUMS)
+echo "== dist"
+ls -l dist
