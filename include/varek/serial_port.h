@@ -10,8 +10,8 @@
 // choice of NOMINMAX and WIN32_LEAN_AND_MEAN stands and std::min keeps working.
 #ifdef _WIN32
 typedef struct _COMMTIMEOUTS COMMTIMEOUTS;
-using PortNameChar = wchar_t;     // port names are UTF-16, e.g. L"\\\\.\\COM12"
-using NativePortHandle = void*;   // a HANDLE; INVALID_HANDLE_VALUE while closed
+using PortNameChar = wchar_t;    // port names are UTF-16, e.g. L"\\\\.\\COM12"
+using NativePortHandle = void*;  // a HANDLE; INVALID_HANDLE_VALUE while closed
 using CommTimeouts = COMMTIMEOUTS;
 #else
 using PortNameChar = char;     // device paths are UTF-8, e.g. "/dev/ttyUSB0"

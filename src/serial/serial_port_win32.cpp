@@ -93,7 +93,9 @@ VarekOpenFailure FailureOfCreateFile(DWORD error) {
 }
 
 // The OVERLAPPED record living in storage the public header reserves for it.
-OVERLAPPED& Overlapped(unsigned char* storage) { return *std::launder(reinterpret_cast<OVERLAPPED*>(storage)); }
+OVERLAPPED& Overlapped(unsigned char* storage) {
+    return *std::launder(reinterpret_cast<OVERLAPPED*>(storage));
+}
 
 }  // namespace
 
@@ -185,19 +187,21 @@ bool SerialPort::SetTimeout(std::int32_t /*unused*/, std::int32_t write_timeout_
 std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
     if (Overlapped(read_overlapped.bytes).hEvent == nullptr && !CreateOverlappedEvents()) return -1;
-    return TransferOverlapped(
-        handle, Overlapped(read_overlapped.bytes), timeout_ms, true, [&](DWORD& transferred, OVERLAPPED& request) {
-            return ReadFile(handle, buffer, static_cast<DWORD>(count), &transferred, &request);
-        });
+    return TransferOverlapped(handle, Overlapped(read_overlapped.bytes), timeout_ms, true,
+                              [&](DWORD& transferred, OVERLAPPED& request) {
+                                  return ReadFile(handle, buffer, static_cast<DWORD>(count), &transferred,
+                                                  &request);
+                              });
 }
 
 std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
     if (Overlapped(write_overlapped.bytes).hEvent == nullptr && !CreateOverlappedEvents()) return -1;
-    return TransferOverlapped(
-        handle, Overlapped(write_overlapped.bytes), timeout_ms, false, [&](DWORD& transferred, OVERLAPPED& request) {
-            return WriteFile(handle, buffer, static_cast<DWORD>(count), &transferred, &request);
-        });
+    return TransferOverlapped(handle, Overlapped(write_overlapped.bytes), timeout_ms, false,
+                              [&](DWORD& transferred, OVERLAPPED& request) {
+                                  return WriteFile(handle, buffer, static_cast<DWORD>(count), &transferred,
+                                                   &request);
+                              });
 }
 
 bool SerialPort::CreateOverlappedEvents() {

@@ -10,9 +10,10 @@
 /* kernel32, declared here: the program has no Windows SDK either. */
 typedef void* HANDLE;
 __declspec(dllimport) HANDLE __stdcall GetStdHandle(uint32_t which);
-__declspec(dllimport) int __stdcall WriteFile(HANDLE file, const void* bytes, uint32_t count, uint32_t* written,
-                                              void* overlapped);
-__declspec(dllimport) uint32_t __stdcall GetEnvironmentVariableA(const char* name, char* value, uint32_t size);
+__declspec(dllimport) int __stdcall WriteFile(HANDLE file, const void* bytes, uint32_t count,
+                                              uint32_t* written, void* overlapped);
+__declspec(dllimport) uint32_t
+    __stdcall GetEnvironmentVariableA(const char* name, char* value, uint32_t size);
 __declspec(dllimport) void __stdcall ExitProcess(uint32_t code);
 
 int _fltused; /* the compiler's marker that floating point is used; a C runtime would define it */
@@ -78,7 +79,8 @@ void mainCRTStartup(void) {
     check(varek_set_global_output(handle, 1) == VAREK_OK, "varek_set_global_output");
     check(varek_software_trigger(handle) == VAREK_OK, "varek_software_trigger");
     float temperature = 0.0f;
-    check(varek_read_temperature(handle, &temperature) == VAREK_OK && temperature == 25.0f, "varek_read_temperature");
+    check(varek_read_temperature(handle, &temperature) == VAREK_OK && temperature == 25.0f,
+          "varek_read_temperature");
     int64_t delay = 0, width = 0;
     int32_t global = 0;
     double frequency = 0.0;
@@ -86,9 +88,11 @@ void mainCRTStartup(void) {
           "varek_read_timing_config");
     check(delay == 5000000000LL && width == 250 && global == 1 && frequency == 1000.0, "values read back");
     char reason[128];
-    check(varekx_last_error(handle, reason, sizeof reason) == 0 && reason[0] == '\0', "no error after success");
+    check(varekx_last_error(handle, reason, sizeof reason) == 0 && reason[0] == '\0',
+          "no error after success");
     check(varek_set_delay(handle, 9, 1) == VAREK_FAILED, "channel 9 refused");
-    check(varekx_last_error(handle, reason, sizeof reason) > 0 && starts_with(reason, "nothing sent: channel 9"),
+    check(varekx_last_error(handle, reason, sizeof reason) > 0 &&
+              starts_with(reason, "nothing sent: channel 9"),
           "varekx_last_error names it");
     check(varek_software_trigger(0) == VAREK_NULL_HANDLE, "null handle");
     varek_close(handle);
