@@ -79,6 +79,7 @@ TEST(ControlRequests, ParametersFollowTheArguments) {
     EXPECT_EQ(varek::GlobalOutputRequest(false)->param, 0);
 }
 
+// The block's size, 348, written out on purpose here and below: an independent check.
 class StatusBlockTest : public ::testing::Test {
 protected:
     std::vector<std::uint8_t> block = std::vector<std::uint8_t>(348, 0);
@@ -151,6 +152,7 @@ TEST_F(StatusBlockTest, TemperatureIsCopiedBitForBit) {
 }
 
 TEST_F(StatusBlockTest, PeriodWordAtItsExtremesGivesAFiniteFrequency) {
+    // The clock written out on purpose, as 1e9 / (word x 4): an independent check.
     const std::pair<std::uint32_t, double> cases[] = {
         {1u, 250000000.0},
         {250000u, 1000.0},

@@ -59,6 +59,7 @@ protected:
 
 TEST_F(FaultMatrixTest, EveryFaultOfTheReplyFailsInTimeSaysWhyAndLeavesTheHandleUsable) {
     const std::string port = varek::test::CurrentSimCPortName(sim);
+    // The status block's 348 bytes written out on purpose: an independent check.
     const std::pair<const char*, std::string> faults[] = {
         {"silent", "nothing arrived from " + port + " within 1000 ms: is the instrument on"},
         {"delay=1300", "nothing arrived from " + port + " within 1000 ms"},

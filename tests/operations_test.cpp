@@ -155,6 +155,7 @@ struct MarkedConfig {
 
 TEST_F(OperationsTest, StatusBlockLengthDecides) {
     MarkedConfig marked;
+    // 347 and 348 written out on purpose: an independent check of the block's size.
     sim.NextReply(Frame(0xC1, 1, Bytes(347, 0)));
     EXPECT_FALSE(device.ReadTimingConfig(1, &marked.config));
     EXPECT_TRUE(marked.Untouched());

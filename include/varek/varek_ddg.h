@@ -72,10 +72,14 @@ public:
     // The largest delay or pulse width: the instrument receives them x100 in
     // 64 bits.
     static constexpr std::int64_t MAX_TIMING_VALUE = 184467440737095516;
-    // Internal trigger frequencies run above MIN (exclusive) up to MAX: the
-    // instrument receives trunc(250e6 / f), which must be 1..0xFFFFFFFF.
-    static constexpr double MIN_INTERNAL_TRIGGER_FREQ = 250000000.0 / 4294967296.0;
-    static constexpr double MAX_INTERNAL_TRIGGER_FREQ = 250000000.0;
+    // The instrument counts its trigger period in ticks of this clock: a
+    // frequency f travels as the 32-bit word trunc(clock / f) and a period
+    // word w reads back as clock / w.
+    static constexpr double FREQUENCY_CLOCK_HZ = 250000000.0;
+    // Internal trigger frequencies run above MIN (exclusive) up to MAX, where
+    // the word is 1..0xFFFFFFFF.
+    static constexpr double MIN_INTERNAL_TRIGGER_FREQ = FREQUENCY_CLOCK_HZ / 4294967296.0;
+    static constexpr double MAX_INTERNAL_TRIGGER_FREQ = FREQUENCY_CLOCK_HZ;
 
     // Frame codec: pure functions of bytes, usable without an open port.
     static std::uint16_t Checksum(const std::uint8_t* bytes, std::int32_t len);

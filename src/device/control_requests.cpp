@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "device/status_block.h"
+
 namespace varek {
 
 namespace {
@@ -29,7 +31,8 @@ CheckedRequest TriggerRequest(VarekTriggerMode mode) {
 std::optional<std::uint32_t> FrequencyWord(double frequency) {
     // Written so that NaN fails the test too.
     if (!(frequency > 0.0)) return std::nullopt;
-    const double quotient = std::trunc((1000000000.0 / frequency) * 0.25);
+    // The same bits as trunc(1e9 / f x 0.25): a quarter is exact in binary.
+    const double quotient = std::trunc(VarekDDG::FREQUENCY_CLOCK_HZ / frequency);
     if (!(quotient >= 1.0 && quotient <= 4294967295.0)) return std::nullopt;
     return static_cast<std::uint32_t>(quotient);
 }
@@ -67,7 +70,7 @@ CheckedRequest TimingRequest(std::uint8_t cmd, std::int32_t channel, std::int64_
             std::string(cmd == VarekDDG::CMD_SET_DELAY ? "delay " : "pulse width ") + std::to_string(value) +
             " is outside 0.." + std::to_string(VarekDDG::MAX_TIMING_VALUE));
     }
-    const std::uint64_t wire_value = static_cast<std::uint64_t>(value) * 100u;
+    const std::uint64_t wire_value = static_cast<std::uint64_t>(value) * status_block::kTimingScale;
     return ControlRequest{
         cmd,
         static_cast<std::uint16_t>(channel),

@@ -60,7 +60,7 @@ CheckedRequest GlobalOutputRequest(bool on);
 CheckedRequest TimingRequest(std::uint8_t cmd, std::int32_t channel, std::int64_t value);
 CheckedRequest SoftwareTriggerRequest();
 
-// The frequency word trunc(1e9 / f x 0.25), or nothing when no word from 1
+// The frequency word trunc(FREQUENCY_CLOCK_HZ / f), or nothing when no word from 1
 // to 0xFFFFFFFF stands for `frequency` (not positive, NaN, above 250 MHz,
 // below about 0.0582).
 std::optional<std::uint32_t> FrequencyWord(double frequency);

@@ -50,6 +50,7 @@ def main():
     check(delay.value == 2**40, "delay read back")
     check(width.value == 777, "pulse width read back")
     check(reg131.value == 0, "global output read back")
+    # The clock written out on purpose (an independent check): 3 Hz is the word 83333333.
     check(frequency.value == 1e9 / (83333333 * 4.0), "frequency read back from its truncated word")
     check(lib.varek_read_timing_config(handle, 8, None, None, None, None) == VAREK_OK, "null outputs")
     message = ctypes.create_string_buffer(128)

@@ -233,6 +233,7 @@ class VarekctlTest(unittest.TestCase):
         status = json.loads(result.stdout)
         state = dict(word.split("=") for word in self.sim.command("state").split())
         self.assertEqual(status["port"], PORT)
+        # The 250 MHz clock written out on purpose: an independent check.
         self.assertEqual(status["internal_trigger_freq"], 1e9 / (int(state["word"]) * 4))
         self.assertEqual(status["reg128"], 8)
         self.assertEqual(status["reg130"], int(state["trigger"]))

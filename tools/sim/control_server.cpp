@@ -1,85 +1,78 @@
 #include "control_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <boost/asio/write.hpp>
 #include <stdexcept>
 
 namespace varek::sim {
 
-ControlServer::ControlServer(int port) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listener_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-    const int reuse = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 8) != 0) {
-        const std::string reason = std::strerror(errno);
-        close(listener_);
-        throw std::runtime_error("control port " + std::to_string(port) + ": " + reason);
-    }
-    socklen_t size = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+namespace asio = boost::asio;
+using asio::ip::tcp;
+
+ControlServer::ControlServer(int port) : acceptor_(io_) {
+    boost::system::error_code error;
+    const tcp::endpoint endpoint(asio::ip::address_v4::loopback(), static_cast<unsigned short>(port));
+    acceptor_.open(endpoint.protocol(), error);
+    if (!error) acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error) acceptor_.bind(endpoint, error);
+    if (!error) acceptor_.listen(8, error);
+    if (error) throw std::runtime_error("control port " + std::to_string(port) + ": " + error.message());
+    port_ = acceptor_.local_endpoint().port();
+    Accept();
 }
 
-ControlServer::~ControlServer() {
-    for (const Client& client : clients_) close(client.fd);
-    if (listener_ >= 0) close(listener_);
+void ControlServer::Poll(const Handler& handle) {
+    handle_ = &handle;
+    io_.poll();
+    io_.restart();
+    handle_ = nullptr;
 }
 
-void ControlServer::CollectPollFds(std::vector<pollfd>& fds) const {
-    fds.push_back({listener_, POLLIN, 0});
-    for (const Client& client : clients_) fds.push_back({client.fd, POLLIN, 0});
+void ControlServer::Accept() {
+    auto client = std::make_shared<Client>(io_);
+    acceptor_.async_accept(client->socket, [this, client](const boost::system::error_code& error) {
+        if (!error) {
+            // Answers are single short lines; Nagle would only add latency.
+            boost::system::error_code ignored;
+            client->socket.set_option(tcp::no_delay(true), ignored);
+            clients_.push_back(client);
+            Receive(client);
+        }
+        Accept();
+    });
 }
 
-void ControlServer::Service(const std::function<std::string(const std::string&)>& handle) {
-    for (;;) {
-        const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) break;
-        // Answers are single short lines; Nagle would only add latency.
-        const int no_delay = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
-        clients_.push_back({fd, {}});
-    }
-    for (auto client = clients_.begin(); client != clients_.end();) {
-        pollfd entry{client->fd, POLLIN, 0};
-        bool keep = true;
-        if (poll(&entry, 1, 0) > 0) {
-            char chunk[4096];
-            const ssize_t got = recv(client->fd, chunk, sizeof chunk, 0);
-            if (got <= 0) {
-                keep = false;
-            } else {
-                client->pending.append(chunk, static_cast<std::size_t>(got));
-            }
-        }
-        std::size_t newline = 0;
-        while (keep && (newline = client->pending.find('\n')) != std::string::npos) {
-            std::string line = client->pending.substr(0, newline);
-            client->pending.erase(0, newline + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            const std::string answer = handle(line) + "\n";
-            keep = send(client->fd, answer.data(), answer.size(), MSG_NOSIGNAL) ==
-                   static_cast<ssize_t>(answer.size());
-        }
-        if (keep) {
-            ++client;
-        } else {
-            close(client->fd);
-            client = clients_.erase(client);
+void ControlServer::Receive(const std::shared_ptr<Client>& client) {
+    client->socket.async_read_some(asio::buffer(client->chunk),
+                                   [this, client](const boost::system::error_code& error, std::size_t got) {
+                                       if (error) {
+                                           Drop(client);
+                                           return;
+                                       }
+                                       client->pending.append(client->chunk, got);
+                                       Answer(client);
+                                   });
+}
+
+void ControlServer::Answer(const std::shared_ptr<Client>& client) {
+    for (std::size_t newline; (newline = client->pending.find('\n')) != std::string::npos;) {
+        std::string line = client->pending.substr(0, newline);
+        client->pending.erase(0, newline + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string answer = (*handle_)(line) + "\n";
+        boost::system::error_code error;
+        asio::write(client->socket, asio::buffer(answer), error);
+        if (error) {
+            Drop(client);
+            return;
         }
     }
+    Receive(client);
+}
+
+void ControlServer::Drop(const std::shared_ptr<Client>& client) {
+    boost::system::error_code ignored;
+    client->socket.close(ignored);
+    clients_.remove(client);
 }
 
 }  // namespace varek::sim

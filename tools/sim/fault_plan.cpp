@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "hex_text.h"
+#include "protocol/frame_layout.h"
 
 namespace varek::sim {
 
@@ -86,12 +87,13 @@ std::vector<TimedBytes> ShapeReply(std::vector<std::uint8_t> reply, const FaultP
     if (plan.silent) return {};
     if (plan.babble_ms > 0) return Babble(plan);
     if (plan.reply) reply = *plan.reply;
-    if (reply.size() >= 10) {
-        const std::size_t length_field = reply[2] | (reply[3] << 8);
+    if (reply.size() >= static_cast<std::size_t>(frame_layout::kFrameOverhead)) {
+        const auto length_field = static_cast<std::size_t>(reply[2] | (reply[3] << 8));
+        // The checksum's low byte follows the counted bytes up to the payload's end.
         if (plan.bad_checksum && length_field + 2 < reply.size()) reply[length_field + 1] ^= 0x5A;
         if (plan.bad_tail) reply.back() = 0x00;
         if (plan.short_length) {
-            reply[2] = 5;
+            reply[2] = frame_layout::kLengthFieldBias - 1;
             reply[3] = 0;
         }
     }

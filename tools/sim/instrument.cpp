@@ -3,13 +3,14 @@
 #include <cstring>
 #include <sstream>
 
+#include "device/status_block.h"
+
 namespace varek::sim {
 
 namespace {
 
 constexpr std::uint16_t kAccepted = 0x0001;
 constexpr std::uint16_t kRefused = 0x0000;
-constexpr std::size_t kStatusBlockSize = 348;
 constexpr std::uint16_t kFirmwareVersion = 0x0102;
 
 std::vector<std::uint8_t> Frame(std::uint8_t cmd, std::uint16_t param,
@@ -96,23 +97,25 @@ bool Instrument::Apply(const VarekFrame& request) {
 }
 
 std::vector<std::uint8_t> Instrument::StatusBlock() const {
-    std::vector<std::uint8_t> block(kStatusBlockSize, 0);
+    namespace layout = status_block;
+    std::vector<std::uint8_t> block(layout::kMinimumSize, 0);
     std::uint8_t enabled_mask = 0;
     for (std::size_t c = 0; c < state_.channels.size(); ++c) {
         const ChannelState& channel = state_.channels[c];
-        Put(block, c * 8, channel.delay, 8);
-        Put(block, 64 + c * 8, channel.pulse_width, 8);
-        Put(block, 140 + c * 8, channel.delay + channel.pulse_width, 8);
+        const std::size_t entry = c * layout::kTableEntrySize;
+        Put(block, layout::kDelayTable + entry, channel.delay, layout::kTableEntrySize);
+        Put(block, layout::kPulseWidthTable + entry, channel.pulse_width, layout::kTableEntrySize);
+        Put(block, layout::kTableA + entry, channel.delay + channel.pulse_width, layout::kTableEntrySize);
         if (channel.enabled) enabled_mask = static_cast<std::uint8_t>(enabled_mask | (1u << c));
     }
-    Put(block, 128, VarekDDG::CHANNEL_COUNT, 2);
-    Put(block, 130, state_.trigger_code, 1);
-    Put(block, 131, state_.global_output ? 1 : 0, 1);
-    Put(block, 132, state_.frequency_word, 4);
-    Put(block, 136, state_.software_triggers & 0xFF, 1);
-    Put(block, 137, enabled_mask, 1);
-    Put(block, 138, kFirmwareVersion, 2);
-    Put(block, 276, FloatBits(state_.temperature), 4);
+    Put(block, layout::kReg128, VarekDDG::CHANNEL_COUNT, 2);
+    Put(block, layout::kReg130, state_.trigger_code, 1);
+    Put(block, layout::kReg131, state_.global_output ? 1 : 0, 1);
+    Put(block, layout::kPeriodWord, state_.frequency_word, 4);
+    Put(block, layout::kReg136, state_.software_triggers & 0xFF, 1);
+    Put(block, layout::kReg137, enabled_mask, 1);
+    Put(block, layout::kReg138, kFirmwareVersion, 2);
+    Put(block, layout::kReg276, FloatBits(state_.temperature), 4);
     return block;
 }
 

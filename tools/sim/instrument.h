@@ -5,19 +5,8 @@
 // 0x0000) and changes nothing: a channel outside 1..8, a trigger code outside
 // 1..3, a frequency word of 0, a payload of the wrong size, an unknown command.
 //
-// Its status block (348 bytes) fills the fields the host leaves open so:
-//   128  16-bit  number of channels (8)
-//   130  byte    trigger code (1..3)
-//   131  byte    global output enable (0 or 1)
-//   132  32-bit  period word: the last frequency word accepted
-//   136  byte    software triggers fired, modulo 256
-//   137  byte    channel output enables, bit c-1 for channel c
-//   138  16-bit  firmware version 0x0102
-//   140  table   per channel: delay + pulse width (the pulse's end), x100
-//   204  table   per channel: 0 (reserved)
-//   268  8      zero
-//   276  float   the temperature
-//   280  68     zero
+// Its status block follows the layout of src/device/status_block.h, which
+// also says what it puts in the fields the library leaves open.
 #ifndef VAREK_SIM_INSTRUMENT_H
 #define VAREK_SIM_INSTRUMENT_H
 

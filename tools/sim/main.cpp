@@ -1,4 +1,5 @@
-// varek-sim: a simulated instrument on a pseudo-terminal.
+// varek-sim: a simulated instrument on a pseudo-terminal of its own, or on
+// an existing serial port.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -28,12 +29,16 @@ std::optional<int> WholeNumber(const std::string& text, int low, int high) {
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: varek-sim [OPTIONS]\n"
-                 "Opens a pseudo-terminal that answers like the instrument, prints\n"
-                 "  device PATH     the serial device to open\n"
+                 "Answers like the instrument on a pseudo-terminal of its own (Linux) or on\n"
+                 "the serial port named by --port, prints\n"
+                 "  device PATH     the serial device the host opens (with --port: that port's name)\n"
                  "  control PORT    the loopback TCP port of the control channel\n"
                  "then serves until SIGINT or SIGTERM and prints the instrument's state.\n"
                  "\n"
-                 "  --link PATH         also make PATH a symlink to the device; for Wine,\n"
+                 "  --port NAME         serve on this serial port (COM5, /dev/ttyUSB1, one end of\n"
+                 "                      a null-modem pair) instead of a pseudo-terminal\n"
+                 "  --baud N            the port's baud rate (115200)\n"
+                 "  --link PATH         also make PATH a symlink to the pseudo-terminal; for Wine,\n"
                  "                      $WINEPREFIX/dosdevices/com12 makes it COM12\n"
                  "  --control-port N    control channel on 127.0.0.1:N (default: any free port)\n"
                  "  --pace BAUD         move bytes at the line rate of BAUD (10 bits a byte)\n"
@@ -73,6 +78,12 @@ int main(int argc, char** argv) {
         const bool has_value = i + 1 < argc;
         if (arg == "--link" && has_value) {
             options.link_path = argv[++i];
+        } else if (arg == "--port" && has_value) {
+            options.port = argv[++i];
+        } else if (arg == "--baud" && has_value) {
+            const auto baud = WholeNumber(argv[++i], 1, 100000000);
+            if (!baud) return BadValue("--baud", argv[i], "a baud rate, a positive whole number");
+            options.baud = *baud;
         } else if (arg == "--control-port" && has_value) {
             const auto port = WholeNumber(argv[++i], 0, 65535);
             if (!port) return BadValue("--control-port", argv[i], "a TCP port 0..65535 (0: any free port)");
@@ -113,6 +124,7 @@ int main(int argc, char** argv) {
         simulator.Run(g_stop);
         std::printf("state %s\n", simulator.DescribeState().c_str());
     } catch (const std::exception& failure) {
+        std::fflush(stdout);
         std::fprintf(stderr, "varek-sim: %s\n", failure.what());
         return 1;
     }

@@ -2,7 +2,12 @@
 
 #include <algorithm>
 
+#include "protocol/frame_layout.h"
+
 namespace varek::sim {
+
+using frame_layout::kBytesBeforeCounted;
+using frame_layout::kLengthFieldBias;
 
 std::vector<VarekFrame> RequestAssembler::Feed(const std::uint8_t* bytes, std::size_t count) {
     pending_.insert(pending_.end(), bytes, bytes + count);
@@ -14,18 +19,18 @@ std::vector<VarekFrame> RequestAssembler::Feed(const std::uint8_t* bytes, std::s
                !(pending_[start] == VarekDDG::FRAME_HEAD0 && pending_[start + 1] == VarekDDG::FRAME_HEAD1)) {
             ++start;
         }
-        if (start + 4 > pending_.size()) break;
-        const std::size_t length_field = pending_[start + 2] | (pending_[start + 3] << 8);
-        if (length_field < 6) {
+        if (start + kBytesBeforeCounted > pending_.size()) break;
+        const auto length_field = static_cast<std::size_t>(pending_[start + 2] | (pending_[start + 3] << 8));
+        if (length_field < static_cast<std::size_t>(kLengthFieldBias)) {
             ++start;
             continue;
         }
-        if (start + length_field + 4 > pending_.size()) break;
+        const std::size_t frame_size = length_field + kBytesBeforeCounted;
+        if (start + frame_size > pending_.size()) break;
         VarekFrame frame;
-        if (VarekDDG::ParseFrame(pending_.data() + start, static_cast<std::int32_t>(length_field + 4),
-                                 frame)) {
+        if (VarekDDG::ParseFrame(pending_.data() + start, static_cast<std::int32_t>(frame_size), frame)) {
             requests.push_back(std::move(frame));
-            start += length_field + 4;
+            start += frame_size;
         } else {
             ++start;  // not a frame after all: hunt on from the next byte
         }

@@ -1,6 +1,12 @@
 // Finds whole request frames in the bytes the host writes, however they are
-// cut. The simulator's own reading of the line, kept apart from the library's
-// receive path so that it cannot share that path's mistakes.
+// cut, and hands each to the library's codec to check and decode.
+//
+// The codec checks and decodes one frame that starts at a known place; it
+// cannot say where frames are in a stream. That part stays here, on the
+// instrument's side: the host's receive path is not used, so that the
+// simulator cannot share that path's mistakes, and an instrument listens
+// differently anyway: it never times out a request, but forgets one left
+// unfinished by a pause (Simulator) and takes several requests in a row.
 #ifndef VAREK_SIM_REQUEST_ASSEMBLER_H
 #define VAREK_SIM_REQUEST_ASSEMBLER_H
 

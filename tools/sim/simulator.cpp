@@ -1,32 +1,21 @@
 #include "simulator.h"
 
-#include <poll.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
 #include "hex_text.h"
-#include "line_settings.h"
 
 namespace varek::sim {
 
 namespace {
 
-std::string SpacedHex(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    const std::string compact = ToHex(bytes);
-    for (std::size_t i = 0; i < compact.size(); i += 2) text += compact.substr(i, 2) + " ";
-    return text;
-}
+std::string Spaced(const std::vector<std::uint8_t>& bytes) { return VarekHex(bytes.data(), bytes.size()); }
 
-timespec ToTimespec(std::chrono::nanoseconds wait) {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
-    return {static_cast<time_t>(seconds.count()), static_cast<long>((wait - seconds).count())};
-}
+// The longest the loop waits on the line before it looks at the control
+// channel again: how late a control command may be answered.
+constexpr std::chrono::milliseconds kControlTick{10};
 
 }  // namespace
 
@@ -34,58 +23,42 @@ Simulator::Simulator(const SimulatorOptions& options)
     : options_(options),
       byte_time_(options.pace_baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / options.pace_baud)
                                        : Clock::duration::zero()),
-      line_(std::make_unique<PtyDevice>()),
-      control_(options.control_port) {
-    if (!options.link_path.empty()) line_->Link(options.link_path);
-}
+      line_(options.port.empty() ? OpenPseudoTerminal(options.link_path)
+                                 : OpenSerialPort(options.port, options.baud)),
+      control_(options.control_port) {}
 
 void Simulator::HangUp() {
-    line_->Close();
+    line_->HangUp();
     output_.clear();
-    output_blocked_ = false;
     assembler_.Clear();
 }
 
-void Simulator::Revive() {
-    HangUp();
-    auto fresh = std::make_unique<PtyDevice>();
-    if (!options_.link_path.empty()) fresh->Link(options_.link_path);
-    line_ = std::move(fresh);
-}
-
 void Simulator::Run(const std::atomic<bool>& stop) {
-    std::vector<pollfd> fds;
+    const ControlServer::Handler handle = [this](const std::string& line) { return HandleCommand(line); };
     while (!stop.load()) {
-        fds.clear();
-        if (line_up()) {
-            fds.push_back(
-                {line_->master(), static_cast<short>(output_blocked_ ? POLLIN | POLLOUT : POLLIN), 0});
-        }
-        control_.CollectPollFds(fds);
-        // Wake at least every 100 ms to notice `stop`.
-        std::chrono::nanoseconds wait = std::chrono::milliseconds(100);
-        if (const auto next = NextOutputTime(); next && !output_blocked_) {
+        std::chrono::nanoseconds wait = kControlTick;
+        if (const auto next = NextOutputTime()) {
             wait =
                 std::clamp<std::chrono::nanoseconds>(*next - Clock::now(), std::chrono::nanoseconds(0), wait);
         }
-        const timespec timeout = ToTimespec(wait);
-        if (ppoll(fds.data(), fds.size(), &timeout, nullptr) < 0 && errno != EINTR) break;
-        ReadLine();
+        if (line_up()) {
+            ReadLine(wait);
+        } else {
+            std::this_thread::sleep_for(wait);
+        }
         WriteDue();
-        control_.Service([this](const std::string& line) { return HandleCommand(line); });
+        control_.Poll(handle);
     }
 }
 
-void Simulator::ReadLine() {
+void Simulator::ReadLine(std::chrono::nanoseconds wait) {
     std::uint8_t chunk[4096];
-    while (line_up()) {
-        const ssize_t got = read(line_->master(), chunk, sizeof chunk);
-        if (got <= 0) return;
+    // After the first read, take whatever else is already there without waiting.
+    for (std::size_t got; line_up() && (got = line_->Read(chunk, sizeof chunk, wait)) > 0;
+         wait = std::chrono::nanoseconds(0)) {
         DropStalePartialRequest();
         received_.insert(received_.end(), chunk, chunk + got);
-        for (const VarekFrame& request : assembler_.Feed(chunk, static_cast<std::size_t>(got))) {
-            Answer(request);
-        }
+        for (const VarekFrame& request : assembler_.Feed(chunk, got)) Answer(request);
     }
 }
 
@@ -106,7 +79,7 @@ void Simulator::Answer(const VarekFrame& request) {
     // A decoded request rebuilds to exactly the bytes that carried it.
     VarekDDG::BuildFrame(request.cmd, request.param, request.data.data(),
                          static_cast<std::int32_t>(request.data.size()), last_request_);
-    if (options_.log_frames) std::fprintf(stderr, "host > %s\n", SpacedHex(last_request_).c_str());
+    if (options_.log_frames) std::fprintf(stderr, "host > %s\n", Spaced(last_request_).c_str());
 
     FaultPlan plan = options_.standing_faults;
     if (!queued_faults_.empty()) {
@@ -117,7 +90,7 @@ void Simulator::Answer(const VarekFrame& request) {
     const Clock::time_point arrived =
         Clock::now() + byte_time_ * static_cast<long long>(last_request_.size());
     for (TimedBytes& piece : ShapeReply(instrument_.Answer(request, plan.refuse), plan)) {
-        if (options_.log_frames) std::fprintf(stderr, "sim  < %s\n", SpacedHex(piece.bytes).c_str());
+        if (options_.log_frames) std::fprintf(stderr, "sim  < %s\n", Spaced(piece.bytes).c_str());
         output_.push_back(
             {arrived + std::chrono::milliseconds(piece.at_ms), std::move(piece.bytes), piece.then_hang_up});
     }
@@ -133,7 +106,6 @@ std::optional<Simulator::Clock::time_point> Simulator::NextOutputTime() const {
 }
 
 void Simulator::WriteDue() {
-    output_blocked_ = false;
     while (!output_.empty() && line_up()) {
         const Clock::time_point now = Clock::now();
         const Clock::time_point start = FrontStart();
@@ -144,12 +116,11 @@ void Simulator::WriteDue() {
             due = std::min<std::size_t>(due, static_cast<std::size_t>((now - start) / byte_time_));
             if (due == 0 && !next.bytes.empty()) return;
         }
-        const ssize_t put = due == 0 ? 0 : write(line_->master(), next.bytes.data(), due);
-        // The pty took less than offered: the host is not reading; go on when it does.
-        output_blocked_ = put < static_cast<ssize_t>(due);
-        if (put <= 0 && due > 0) return;
+        const std::size_t put = due == 0 ? 0 : line_->Write(next.bytes.data(), due);
+        // The line took less than offered (the host is not reading): go on later.
+        if (put == 0 && due > 0) return;
         line_free_ = start + byte_time_ * static_cast<long long>(put);
-        next.bytes.erase(next.bytes.begin(), next.bytes.begin() + put);
+        next.bytes.erase(next.bytes.begin(), next.bytes.begin() + static_cast<std::ptrdiff_t>(put));
         if (!next.bytes.empty()) return;
         if (next.then_hang_up) {
             HangUp();
@@ -160,13 +131,11 @@ void Simulator::WriteDue() {
 }
 
 void Simulator::SettleInput(int quiet_ms) {
-    if (!line_up()) return;
-    pollfd entry{line_->master(), POLLIN, 0};
-    while (poll(&entry, 1, quiet_ms) > 0) {
-        const std::size_t before = received_.size();
-        ReadLine();
-        if (received_.size() == before) break;
-    }
+    std::size_t seen = 0;
+    do {
+        seen = received_.size();
+        if (line_up()) ReadLine(std::chrono::milliseconds(quiet_ms));
+    } while (line_up() && received_.size() != seen);
 }
 
 std::string Simulator::HandleCommand(const std::string& line) {
@@ -224,12 +193,17 @@ std::string Simulator::HandleCommand(const std::string& line) {
         return "ok";
     }
     if (command == "revive") {
-        Revive();
-        return "ok " + line_->device_path();
+        HangUp();
+        try {
+            line_->Revive();
+        } catch (const std::exception& failure) {
+            return std::string("error ") + failure.what();
+        }
+        return "ok " + line_->device();
     }
-    if (command == "device") return "ok " + line_->device_path();
+    if (command == "device") return "ok " + line_->device();
     if (command == "line") {
-        const std::string settings = line_up() ? DescribeLineSettings(line_->slave_keeper()) : "";
+        const std::string settings = line_->HostSettings();
         return settings.empty() ? "error cannot read line settings" : "ok " + settings;
     }
     return "error unknown command: " + command;

@@ -1,5 +1,6 @@
-// The simulated instrument: a pty line, the instrument behind it, the faults
-// queued for coming requests, and the control channel that steers them.
+// The simulated instrument: its line (a pseudo-terminal or a serial port),
+// the instrument behind it, the faults queued for coming requests, and the
+// control channel that steers them.
 #ifndef VAREK_SIM_SIMULATOR_H
 #define VAREK_SIM_SIMULATOR_H
 
@@ -15,14 +16,16 @@
 #include "control_server.h"
 #include "fault_plan.h"
 #include "instrument.h"
-#include "pty_device.h"
+#include "line.h"
 #include "request_assembler.h"
 
 namespace varek::sim {
 
 struct SimulatorOptions {
-    std::string link_path;  // empty: no symlink
-    int control_port = 0;   // 0: any free loopback port
+    std::string port;            // empty: a pseudo-terminal of its own; else this serial port
+    std::int32_t baud = 115200;  // for `port`
+    std::string link_path;       // a symlink to the pseudo-terminal; empty: none
+    int control_port = 0;        // 0: any free loopback port
     // 0: bytes move as fast as the pty takes them; else each byte takes the
     // 10 bit times of this baud rate (start, 8 data, stop) in both directions.
     int pace_baud = 0;
@@ -34,11 +37,12 @@ class Simulator {
 public:
     explicit Simulator(const SimulatorOptions& options);
 
-    // The current device; a revived line has a new one.
-    const std::string& device_path() const { return line_->device_path(); }
+    // The current device; a revived pseudo-terminal has a new one.
+    const std::string& device_path() const { return line_->device(); }
     int control_port() const { return control_.port(); }
 
     // Serves the line and the control channel until `stop` becomes true.
+    // Throws LineLost when a serial port goes away underneath.
     void Run(const std::atomic<bool>& stop);
 
     // One control command, as the control channel receives it.
@@ -58,11 +62,10 @@ private:
     // Closes the line as an unplugged cable or an exiting instrument would:
     // the host's port hangs up and its device disappears.
     void HangUp();
-    // A new line after a hang-up, under the same link.
-    void Revive();
-    bool line_up() const { return line_ != nullptr && line_->master() >= 0; }
+    bool line_up() const { return line_->up(); }
 
-    void ReadLine();
+    // Takes in what the host wrote within `wait`.
+    void ReadLine(std::chrono::nanoseconds wait);
     // A host writes a request in one go: like the instrument, forget a
     // request left unfinished by this much quiet, and hunt a new head.
     static constexpr std::chrono::milliseconds kRequestPause{100};
@@ -79,10 +82,9 @@ private:
 
     SimulatorOptions options_;
     Clock::duration byte_time_{};
-    Clock::time_point line_free_{};    // when the last byte sent has left the line
-    Clock::time_point last_input_{};   // when the host last wrote
-    bool output_blocked_ = false;      // the pty took no more; wait until writable
-    std::unique_ptr<PtyDevice> line_;  // after a hang-up, a closed device until revived
+    Clock::time_point line_free_{};   // when the last byte sent has left the line
+    Clock::time_point last_input_{};  // when the host last wrote
+    std::unique_ptr<Line> line_;      // after a hang-up, closed until revived
     ControlServer control_;
     Instrument instrument_;
     RequestAssembler assembler_;
