@@ -4,6 +4,7 @@
 #   - exchange latency and host CPU per exchange for the library, a minimal C
 #     client (the floor) and a pySerial client, side by side against the same
 #     simulated instrument, unpaced and paced at 115200 baud;
+#   - what the Python package adds to a call, against bare ctypes;
 #   - host CPU while waiting out a 1000 ms time-out;
 #   - the soak: 100 000 exchanges on Linux, 10 000 under Wine.
 # Builds the linux preset first; the Wine rows need the windows preset built.
@@ -65,6 +66,12 @@ for pace in "" 115200; do
     rows "$op" "$n"
   done
 done
+
+echo
+echo "## The Python package against bare ctypes, unpaced software trigger, 5 runs of $count calls each"
+echo
+start_sim
+"$python" bench/python_overhead.py "$device" "$bin/libvarek.so" "$count" | sed 's/^/- /'
 
 echo
 echo "## Host CPU while waiting out a 1000 ms time-out (5 runs of 2 exchanges each)"

@@ -18,7 +18,7 @@ install(TARGETS varek EXPORT varekTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY include/varek DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-foreach(program varekctl varek-sim)
+foreach(program varekctl varek-sim varek-server)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()

@@ -5,6 +5,8 @@
 #                                     module, README-windows.txt, LICENSE, SHA256SUMS
 #   varek-VERSION-linux-x86_64.tar.gz the Linux install tree
 #   varek_VERSION_amd64.deb           the same as a Debian package (CPack)
+#   varek-VERSION-py3-none-linux_x86_64.whl, varek-VERSION-py3-none-win_amd64.whl
+#                                     the Python package with the library and varek-sim inside
 #   SHA256SUMS                        over the artifacts
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,6 +37,22 @@ cmake --install "$work/windows" --prefix "$work/$windows_name" >/dev/null
 (cd "$work/$windows_name" && find . -type f ! -name SHA256SUMS | sed 's,^\./,,' | sort | xargs sha256sum >SHA256SUMS)
 (cd "$work" && zip -qr "$root/dist/$windows_name.zip" "$windows_name")
 
-(cd dist && sha256sum -- *.zip *.tar.gz *.deb >SHA256SUMS)
+echo "== python wheels"
+# The package as it is in python/, plus its version and the compiled parts of each platform;
+# built with Debian's python3 (setuptools, wheel, build): the one on PATH may be another.
+stage_wheel() {
+  local platform=$1 stage=$work/wheel-$1
+  shift
+  mkdir -p "$stage"
+  cp -r LICENSE python/pyproject.toml python/setup.py python/README-python.md python/varek "$stage/"
+  echo "__version__ = \"$version\"" >"$stage/varek/_version.py"
+  cp "$@" "$stage/varek/"
+  (cd "$stage" && VAREK_WHEEL_PLATFORM=$platform /usr/bin/python3 -m build --wheel --no-isolation --outdir "$root/dist" >/dev/null)
+}
+cp "$work/stage/usr/lib/x86_64-linux-gnu/libvarek.so.$version" "$work/libvarek.so.0"
+stage_wheel linux_x86_64 "$work/libvarek.so.0" "$work/stage/usr/bin/varek-sim"
+stage_wheel win_amd64 "$work/$windows_name/bin/varek.dll" "$work/$windows_name/bin/varek-sim.exe"
+
+(cd dist && sha256sum -- *.zip *.tar.gz *.deb *.whl >SHA256SUMS)
 echo "== dist"
 ls -l dist

@@ -7,34 +7,64 @@
         ddg.software_trigger()
         print(ddg.read_timing_config(1).delay, ddg.read_temperature())
 
-Every method raises VarekError, naming the operation, when the library
-reports a failure. Standard library only (ctypes).
+Every method raises VarekError when the library reports a failure; its
+message says why, in the library's words. An argument the library refuses
+before sending anything raises VarekArgumentError, which is a ValueError too.
+Standard library only (ctypes). For tests without the instrument, see
+varek.testing and the pytest fixture varek_sim.
 """
 import ctypes
 import ctypes.util
 import os
 import sys
-from typing import NamedTuple, Optional
+from typing import Any, Callable, NamedTuple, Optional
 
-__all__ = ["Varek", "VarekError", "TimingConfig", "load_library"]
+try:
+    from ._version import __version__
+except ImportError:  # the repository's own folder, not a built package
+    __version__ = "0+source"
+
+__all__ = ["Varek", "VarekError", "VarekArgumentError", "TimingConfig", "load_library", "__version__"]
 
 OK, NULL_HANDLE, FAILED = 0, -1, -2
+# How the library's reason begins when it refused the arguments and sent nothing.
+_REJECTED_PREFIX = "nothing sent: "
+_INT32 = (-(2**31), 2**31 - 1)
+_INT64 = (-(2**63), 2**63 - 1)
 
 
 class VarekError(Exception):
-    """An operation failed; `operation` names it, `code` is the library's result code and
-    `reason` says why, as the library saw it."""
+    """An operation failed.
 
-    def __init__(self, operation: str, code: int, reason: str = ""):
-        if code == NULL_HANDLE:
+    `operation` names it, `port` is the connection's port, `code` the library's
+    result code (-1 closed connection, -2 failure) and `reason` says why, in the
+    library's words ("nothing arrived from COM12 within 1000 ms: ...").
+    """
+
+    def __init__(self, operation: str, code: int, reason: str = "", port: str = ""):
+        if code == NULL_HANDLE and not reason:
             reason = "the connection is closed"
         super().__init__(f"{operation} failed: {reason or 'the library gave no reason'}")
         self.operation = operation
         self.code = code
         self.reason = reason
+        self.port = port
+
+
+class VarekArgumentError(VarekError, ValueError):
+    """An argument refused before anything is sent; `reason` names it and its limits."""
+
+    def __init__(self, operation: str, reason: str, port: str = ""):
+        super().__init__(operation, FAILED, reason, port)
+        self.args = (f"{operation}: {reason}",)
+
+    def __str__(self) -> str:
+        return self.args[0]
 
 
 class TimingConfig(NamedTuple):
+    """One channel's timing as the instrument reports it."""
+
     delay: int
     pulse_width: int
     reg131: int
@@ -45,17 +75,20 @@ def _library_path() -> str:
     explicit = os.environ.get("VAREK_LIBRARY")
     if explicit:
         return explicit
-    beside = os.path.join(os.path.dirname(__file__), "varek.dll" if sys.platform == "win32" else "libvarek.so")
-    if os.path.exists(beside):
-        return beside
+    here = os.path.dirname(os.path.abspath(__file__))
+    for name in ("varek.dll",) if sys.platform == "win32" else ("libvarek.so.0", "libvarek.so"):
+        beside = os.path.join(here, name)
+        if os.path.exists(beside):
+            return beside
     found = ctypes.util.find_library("varek")
     if found:
         return found
-    raise OSError("cannot find the varek library: set VAREK_LIBRARY to its path")
+    raise OSError("cannot find the varek library: install the varek package, or set VAREK_LIBRARY to its path")
 
 
 def load_library(path: Optional[str] = None) -> ctypes.CDLL:
-    """Loads the library and declares the C interface's signatures on it."""
+    """Loads the library (VAREK_LIBRARY, the copy inside this package, or the
+    system's) and declares the C interface's signatures on it."""
     lib = ctypes.CDLL(path or _library_path())
     handle = ctypes.c_void_p  # a pointer: the default int result would cut it to 32 bits
     i32, i64, f64 = ctypes.c_int32, ctypes.c_int64, ctypes.c_double
@@ -81,17 +114,40 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
     return lib
 
 
+def _whole(operation: str, name: str, value: Any, limits: "tuple[int, int]") -> int:
+    """`value` as the C integer it is passed as: a value the C type cannot hold
+    would reach the library cut short, so it is refused here."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise VarekArgumentError(operation, f"{name} must be a whole number, got {value!r}")
+    if not limits[0] <= value <= limits[1]:
+        raise VarekArgumentError(operation, f"{name} {value} does not fit the library's {name} argument")
+    return value
+
+
 class Varek:
-    """One open connection with the instrument; a context manager that closes it."""
+    """One open connection with the instrument; a context manager that closes it.
+
+    Opens `port` ("COM12", "/dev/ttyUSB0") at `baud`, 8 data bits, no parity,
+    one stop bit, for exclusive use; raises OSError when the port cannot be
+    opened. `library` names the varek library to load instead of the bundled one.
+    """
 
     def __init__(self, port: str, baud: int = 115200, library: Optional[str] = None):
         self._lib = load_library(library)
         self._port = port
-        self._handle = self._lib.varek_init(port.encode(sys.getfilesystemencoding()), baud)
+        self._handle: Optional[int] = self._lib.varek_init(port.encode(sys.getfilesystemencoding()),
+                                                           _whole(f"Varek({port!r})", "baud", baud, _INT32))
         if not self._handle:
-            raise OSError(f"cannot open {port}: no such port, or another program holds it")
+            raise OSError(f"cannot open {port}: no such port, another program holds it, or it is no serial port "
+                          "(varekctl ports lists this machine's ports)")
+
+    @property
+    def port(self) -> str:
+        """The port this connection was opened on."""
+        return self._port
 
     def close(self) -> None:
+        """Closes the port; harmless when closed already."""
         if self._handle:
             self._lib.varek_close(self._handle)
             self._handle = None
@@ -99,15 +155,15 @@ class Varek:
     def __enter__(self) -> "Varek":
         return self
 
-    def __exit__(self, *exc) -> None:
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
-    def __del__(self):
+    def __del__(self) -> None:
         if getattr(self, "_handle", None):
             self.close()
 
     def last_error(self) -> str:
-        """Why the last operation failed, in words; "" when it succeeded."""
+        """Why the last operation failed, in the library's words; "" when it succeeded."""
         if not self._handle:
             return ""
         size = self._lib.varekx_last_error(self._handle, None, 0)
@@ -115,41 +171,66 @@ class Varek:
         self._lib.varekx_last_error(self._handle, buffer, len(buffer))
         return buffer.value.decode(errors="replace")
 
-    def _call(self, operation: str, function, *args) -> None:
+    def _call(self, operation: str, function: Callable[..., int], *args: Any) -> None:
         code = function(self._handle, *args)
-        if code != OK:
-            raise VarekError(f"{operation} on {self._port}", code, self.last_error())
+        if code == OK:
+            return
+        reason = self.last_error()
+        if reason.startswith(_REJECTED_PREFIX):
+            raise VarekArgumentError(operation, reason[len(_REJECTED_PREFIX):], self._port)
+        raise VarekError(f"{operation} on {self._port}", code, reason, self._port)
 
     def set_trigger(self, mode: int) -> None:
-        self._call(f"set_trigger({mode})", self._lib.varek_set_trigger, mode)
+        """Sets the trigger mode 0, 1 or 2 (any other value acts as 0)."""
+        operation = f"set_trigger({mode})"
+        self._call(operation, self._lib.varek_set_trigger, _whole(operation, "mode", mode, _INT32))
 
     def set_trigger_freq(self, frequency: float) -> None:
-        self._call(f"set_trigger_freq({frequency})", self._lib.varek_set_trigger_freq, frequency)
+        """Sets the internal trigger frequency; one the instrument has no setting for
+        (not finite, above 250 MHz, below about 0.0582 Hz) raises VarekArgumentError."""
+        operation = f"set_trigger_freq({frequency})"
+        if isinstance(frequency, bool) or not isinstance(frequency, (int, float)):
+            raise VarekArgumentError(operation, f"frequency must be a number, got {frequency!r}")
+        self._call(operation, self._lib.varek_set_trigger_freq, float(frequency))
 
     def set_output_channel(self, channel: int, on: bool) -> None:
-        self._call(f"set_output_channel({channel}, {on})", self._lib.varek_set_output_channel, channel, int(on))
+        """Switches channel 1..8's output on or off."""
+        operation = f"set_output_channel({channel}, {on})"
+        self._call(operation, self._lib.varek_set_output_channel, _whole(operation, "channel", channel, _INT32),
+                   int(bool(on)))
 
     def set_delay(self, channel: int, delay: int) -> None:
-        self._call(f"set_delay({channel}, {delay})", self._lib.varek_set_delay, channel, delay)
+        """Sets channel 1..8's delay, in the instrument's units (0 or more)."""
+        operation = f"set_delay({channel}, {delay})"
+        self._call(operation, self._lib.varek_set_delay, _whole(operation, "channel", channel, _INT32),
+                   _whole(operation, "delay", delay, _INT64))
 
     def set_pulse_width(self, channel: int, pulse_width: int) -> None:
-        self._call(f"set_pulse_width({channel}, {pulse_width})", self._lib.varek_set_pulse_width, channel,
-                   pulse_width)
+        """Sets channel 1..8's pulse width, in the instrument's units (0 or more)."""
+        operation = f"set_pulse_width({channel}, {pulse_width})"
+        self._call(operation, self._lib.varek_set_pulse_width, _whole(operation, "channel", channel, _INT32),
+                   _whole(operation, "pulse_width", pulse_width, _INT64))
 
     def set_global_output(self, on: bool) -> None:
-        self._call(f"set_global_output({on})", self._lib.varek_set_global_output, int(on))
+        """Switches all outputs on or off together."""
+        self._call(f"set_global_output({on})", self._lib.varek_set_global_output, int(bool(on)))
 
     def software_trigger(self) -> None:
+        """Fires one trigger."""
         self._call("software_trigger()", self._lib.varek_software_trigger)
 
     def read_temperature(self) -> float:
+        """The instrument's temperature."""
         temperature = ctypes.c_float()
         self._call("read_temperature()", self._lib.varek_read_temperature, ctypes.byref(temperature))
         return temperature.value
 
     def read_timing_config(self, channel: int) -> TimingConfig:
+        """Channel 1..8's delay and pulse width, the global output and the internal
+        trigger frequency, from the instrument's status block."""
         delay, width = ctypes.c_int64(), ctypes.c_int64()
         reg131, frequency = ctypes.c_int32(), ctypes.c_double()
-        self._call(f"read_timing_config({channel})", self._lib.varek_read_timing_config, channel,
+        operation = f"read_timing_config({channel})"
+        self._call(operation, self._lib.varek_read_timing_config, _whole(operation, "channel", channel, _INT32),
                    ctypes.byref(delay), ctypes.byref(width), ctypes.byref(reg131), ctypes.byref(frequency))
         return TimingConfig(delay.value, width.value, reg131.value, frequency.value)

@@ -71,8 +71,9 @@ def deb_path():
 
 def test_dist_holds_the_artifacts_with_their_checksums():
     names = sorted(os.listdir(DIST))
+    wheels = [f"varek-{VERSION}-py3-none-{platform}.whl" for platform in ("linux_x86_64", "win_amd64")]
     assert names == sorted([WINDOWS_NAME + ".zip", LINUX_NAME + ".tar.gz", os.path.basename(deb_path()),
-                            "SHA256SUMS"])
+                            "SHA256SUMS"] + wheels)
     sums = dict(reversed(line.split()) for line in open(os.path.join(DIST, "SHA256SUMS")))
     assert sorted(sums) == sorted(name for name in names if name != "SHA256SUMS")
     for name, digest in sums.items():
@@ -80,7 +81,7 @@ def test_dist_holds_the_artifacts_with_their_checksums():
 
 
 def test_the_zip_holds_what_a_windows_user_needs(windows_tree):
-    for needed in ["bin/varek.dll", "bin/varekctl.exe", "lib/varek.lib", "lib/libvarek.dll.a", "lib/varek.def",
+    for needed in ["bin/varek.dll", "bin/varekctl.exe", "bin/varek-sim.exe", "lib/varek.lib", "lib/libvarek.dll.a", "lib/varek.def",
                    "lib/cmake/varek/varekConfig.cmake", "lib/cmake/varek/varekConfigVersion.cmake",
                    "include/varek/varek.h", "include/varek/varek_ext.h", "include/varek/varek_ddg.h",
                    "include/varek/serial_port.h", "include/varek/exchange_report.h", "include/varek/export.h",

@@ -27,9 +27,9 @@ class VarekModuleTest(unittest.TestCase):
         with Varek(PORT) as ddg:
             with self.assertRaises(VarekError) as raised:
                 ddg.set_delay(9, 5)
-            self.assertIn("set_delay(9, 5)", str(raised.exception))
-            self.assertIn("channel 9 is outside 1..8", str(raised.exception))
-            self.assertEqual(raised.exception.reason, "nothing sent: channel 9 is outside 1..8")
+            self.assertEqual(str(raised.exception), "set_delay(9, 5): channel 9 is outside 1..8")
+            self.assertEqual(raised.exception.reason, "channel 9 is outside 1..8")
+            self.assertIsInstance(raised.exception, ValueError)
             self.assertEqual(raised.exception.code, -2)
             ddg.software_trigger()  # still usable
 

@@ -389,7 +389,7 @@ class VarekctlTest(unittest.TestCase):
 
     @unittest.skipUnless(UNDER_WINE, "the Windows build has no simulated instrument")
     def test_port_sim_on_windows_says_it_has_none(self):
-        self.assertFails(varekctl("fire", port="sim"), 2, "this build has no simulated instrument")
+        self.assertFails(varekctl("fire", port="sim"), 2, "--port sim: Windows has no pseudo-terminals")
 
     def test_find_probes_every_named_port_at_once(self):
         missing = "COM250" if UNDER_WINE else "/dev/varek-no-such-port"

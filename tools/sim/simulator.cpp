@@ -176,6 +176,10 @@ std::string Simulator::HandleCommand(const std::string& line) {
         queued_faults_.push_back(std::move(*plan));
         return "ok";
     }
+    if (command == "clear") {
+        queued_faults_.clear();
+        return "ok";
+    }
     if (command == "received") {
         SettleInput(30);
         return "ok " + ToHex(received_);

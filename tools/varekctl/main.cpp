@@ -1,12 +1,13 @@
 // varekctl: drive the instrument from the command line.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
 #include "commands.h"
-#include "platform.h"
+#include "embedded_instrument.h"
 #include "port_list.h"
 #include "tool_error.h"
 
@@ -117,7 +118,7 @@ int Run(int argc, char** argv) {
     }
     const Action action = PrepareCommandLine(line.words);
 
-    std::unique_ptr<EmbeddedInstrument> simulated;  // outlives the session that talks to it
+    std::unique_ptr<varek::sim::EmbeddedInstrument> simulated;  // outlives the session that talks to it
     SessionOptions options{"", line.baud, line.json, line.trace};
     if (command == nullptr || command->talks_to_instrument) {
         options.port = line.port.empty() ? PortFromEnvironment() : line.port;
@@ -127,9 +128,11 @@ int Run(int argc, char** argv) {
                 PortNamesForMessage() + "; --port sim tries a simulated instrument)");
         }
         if (options.port == kSimulatedPort) {
-            simulated = StartEmbeddedInstrument();
-            if (!simulated)
-                throw UsageError("--port sim: this build has no simulated instrument; name a port");
+            try {
+                simulated = std::make_unique<varek::sim::EmbeddedInstrument>();
+            } catch (const std::runtime_error& error) {
+                throw UsageError(std::string("--port sim: ") + error.what());
+            }
             options.port = simulated->port();
             std::fprintf(stderr, "varekctl: a simulated instrument on %s\n", options.port.c_str());
         } else {

@@ -1,0 +1,264 @@
+"""varek-server against the simulated instrument: every endpoint, every error
+status, many clients at once, and the port going away and coming back.
+
+    test_server.py VAREK_SERVER VAREK_SIM
+"""
+import http.client
+import json
+import os
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+SERVER, SIM = sys.argv[1:3]
+del sys.argv[1:]
+
+
+class Simulator:
+    """varek-sim on a pseudo-terminal reached through a fixed link, so that the
+    port keeps its name when the line is revived."""
+
+    def __init__(self, link):
+        self.process = subprocess.Popen([SIM, "--link", link], stdout=subprocess.PIPE, text=True)
+        self.process.stdout.readline()
+        control = int(self.process.stdout.readline().split()[1])
+        self.socket = socket.create_connection(("127.0.0.1", control))
+        self.replies = self.socket.makefile("r")
+
+    def command(self, line):
+        self.socket.sendall((line + "\n").encode())
+        answer = self.replies.readline().strip()
+        if not answer.startswith("ok"):
+            raise RuntimeError(answer)
+        return answer[3:]
+
+    def state(self):
+        return dict(word.split("=") for word in self.command("state").split())
+
+    def stop(self):
+        self.replies.close()
+        self.socket.close()
+        self.process.terminate()
+        self.process.wait(timeout=10)
+        self.process.stdout.close()
+
+
+def start_server(*args):
+    process = subprocess.Popen([SERVER, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    line = process.stdout.readline()
+    match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+    if not match:
+        process.kill()
+        raise RuntimeError(f"varek-server did not start: {line}{process.stderr.read()}")
+    return process, int(match.group(1))
+
+
+class Client:
+    def __init__(self, port, token=None):
+        self.connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+        self.token = token
+
+    def request(self, method, path, body=None, raw=None):
+        headers = {"Content-Type": "application/json"}
+        if self.token:
+            headers["Authorization"] = "Bearer " + self.token
+        payload = raw if raw is not None else (None if body is None else json.dumps(body))
+        self.connection.request(method, path, body=payload, headers=headers)
+        response = self.connection.getresponse()
+        data = response.read()
+        is_json = response.getheader("Content-Type", "").startswith("application/json")
+        return response.status, json.loads(data) if is_json else data.decode()
+
+
+def once(port, method, path, body=None, raw=None, token=None):
+    """One request on a connection of its own."""
+    client = Client(port, token)
+    try:
+        return client.request(method, path, body, raw)
+    finally:
+        client.connection.close()
+
+
+def stop_server(process):
+    process.terminate()
+    process.wait(timeout=10)
+    process.stdout.close()
+    process.stderr.close()
+
+
+class ServerTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp()
+        cls.link = os.path.join(cls.folder, "ttyVAREK")
+        cls.sim = Simulator(cls.link)
+        cls.server, cls.port = start_server("--port", cls.link, "--listen", "127.0.0.1:0")
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_server(cls.server)
+        cls.sim.stop()
+
+    def setUp(self):
+        self.sim.command("reset")
+        self.client = Client(self.port)
+        self.addCleanup(self.client.connection.close)
+
+    def assertError(self, answer, status, *phrases):
+        self.assertEqual(answer[0], status, answer)
+        for phrase in phrases:
+            self.assertIn(phrase, answer[1]["error"])
+
+    def test_every_endpoint_reaches_the_instrument(self):
+        status, channel = self.client.request("PUT", "/api/v1/channels/3", {"delay": 12345, "pulse_width": 500,
+                                                                            "enabled": True})
+        self.assertEqual(status, 200)
+        self.assertEqual(channel, {"channel": 3, "delay": 12345, "pulse_width": 500, "value_a": 12845, "value_b": 0})
+        status, trigger = self.client.request("PUT", "/api/v1/trigger", {"mode": 2, "frequency": 2000})
+        self.assertEqual((status, trigger["mode"], trigger["internal_trigger_freq"]), (200, 2, 2000.0))
+        self.assertEqual(self.client.request("PUT", "/api/v1/output", {"enabled": True}), (200, {"enabled": True}))
+        self.assertEqual(self.client.request("POST", "/api/v1/fire"), (200, {"fired": True}))
+        state = self.sim.state()
+        for key, value in {"delay3": "1234500", "width3": "50000", "on3": "1", "trigger": "3", "word": "125000",
+                           "global": "1", "fired": "1"}.items():
+            self.assertEqual(state[key], value, key)
+
+        self.sim.command("temperature 31.5")
+        before = int(self.sim.command("requests"))
+        status, instrument = self.client.request("GET", "/api/v1/instrument")
+        self.assertEqual(status, 200)
+        self.assertEqual(int(self.sim.command("requests")) - before, 2, "one status read, one temperature read")
+        self.assertEqual(instrument["temperature"], 31.5)
+        self.assertEqual(instrument["internal_trigger_freq"], 2000.0)
+        self.assertEqual([c["channel"] for c in instrument["channels"]], list(range(1, 9)))
+        self.assertEqual(instrument["channels"][2]["delay"], 12345)
+        self.assertEqual((instrument["reg131"], instrument["reg130"], instrument["reg136"]), (1, 3, 1))
+
+    def test_bad_requests_say_what_is_wrong_and_change_nothing(self):
+        cases = [
+            ("PUT", "/api/v1/channels/1", None, "{not json", 400, "must be a JSON object"),
+            ("PUT", "/api/v1/channels/1", [1, 2], None, 400, "must be a JSON object"),
+            ("PUT", "/api/v1/channels/1", {}, None, 400, "no field given"),
+            ("PUT", "/api/v1/channels/1", {"delay": 5, "colour": "red"}, None, 400, 'unknown field "colour"'),
+            ("PUT", "/api/v1/channels/1", {"delay": 5, "pulse_width": -1}, None, 400, 'field "pulse_width"'),
+            ("PUT", "/api/v1/channels/1", {"delay": 1.5}, None, 400, 'field "delay" must be a whole number'),
+            ("PUT", "/api/v1/channels/1", {"delay": 184467440737095517}, None, 400, 'field "delay"'),
+            ("PUT", "/api/v1/channels/1", {"delay": 5, "enabled": "yes"}, None, 400, 'field "enabled"'),
+            ("PUT", "/api/v1/trigger", {"mode": 1, "frequency": 0}, None, 400, 'field "frequency"'),
+            ("PUT", "/api/v1/trigger", {"mode": 3}, None, 400, 'field "mode"'),
+            ("PUT", "/api/v1/output", {"enabled": 1}, None, 400, 'field "enabled"'),
+            ("PUT", "/api/v1/channels/9", {"delay": 5}, None, 404, "no channel 9"),
+            ("PUT", "/api/v1/channels/0", {"delay": 5}, None, 404, "no channel 0"),
+            ("PUT", "/api/v1/channels/x", {"delay": 5}, None, 404, "no channel x"),
+            ("GET", "/api/v1/nothing", None, None, 404, "no such path"),
+            ("GET", "/elsewhere", None, None, 404, "no such page"),
+            ("GET", "/api/v1/fire", None, None, 405, "takes POST"),
+            ("PUT", "/api/v1/channels/1", None, "x" * (65 * 1024), 413, "larger than 64 KiB"),
+        ]
+        for method, path, body, raw, status, phrase in cases:
+            with self.subTest(path=path, body=body if raw is None else raw[:20]):
+                self.assertError(once(self.port, method, path, body, raw), status, phrase)
+        self.assertEqual(self.sim.command("received"), "", "nothing reached the instrument")
+
+    def test_an_instrument_failure_is_502_with_its_reason(self):
+        for fault, phrase in [("silent", "nothing arrived from"), ("checksum", "damaged reply"),
+                              ("refuse", "refused the software trigger")]:
+            with self.subTest(fault=fault):
+                self.sim.command("fault " + fault)
+                self.assertError(self.client.request("POST", "/api/v1/fire"), 502, phrase)
+                self.assertEqual(self.client.request("POST", "/api/v1/fire")[0], 200)
+
+    def test_many_clients_at_once_get_their_own_answers(self):
+        failures = []
+
+        def client_loop(index):
+            client = Client(self.port)
+            self.addCleanup(client.connection.close)
+            channel = index % 8 + 1
+            for round_number in range(200):
+                value = index * 1000 + round_number
+                status, answer = client.request("PUT", f"/api/v1/channels/{channel}", {"delay": value}) \
+                    if index < 8 and round_number % 2 == 0 else client.request("GET", "/api/v1/instrument")
+                if status != 200:
+                    failures.append((index, round_number, status, answer))
+                elif "channel" in answer and (answer["channel"], answer["delay"]) != (channel, value):
+                    failures.append((index, round_number, "mixed up", answer))
+                elif "channels" in answer and len(answer["channels"]) != 8:
+                    failures.append((index, round_number, "short", answer))
+
+        threads = [threading.Thread(target=client_loop, args=(index,)) for index in range(8)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        self.assertEqual(failures, [])
+
+    def test_an_idle_client_holds_nothing(self):
+        idle = socket.create_connection(("127.0.0.1", self.port))
+        idle.sendall(b"PUT /api/v1/channels/1 HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n{")
+        try:
+            started = time.monotonic()
+            self.assertEqual(self.client.request("POST", "/api/v1/fire")[0], 200)
+            self.assertLess(time.monotonic() - started, 2)
+        finally:
+            idle.close()
+
+    def test_the_port_going_away_and_coming_back(self):
+        self.sim.command("hangup")
+        self.assertError(self.client.request("POST", "/api/v1/fire"), 503, "is gone", "tries it again every second")
+        self.assertError(self.client.request("GET", "/api/v1/instrument"), 503, "is gone")
+        self.sim.command("revive")
+        deadline = time.monotonic() + 10
+        while self.client.request("POST", "/api/v1/fire")[0] != 200:
+            self.assertLess(time.monotonic(), deadline, "the server did not take the port back")
+            time.sleep(0.2)
+        self.assertEqual(self.client.request("GET", "/api/v1/instrument")[0], 200)
+
+    def test_the_front_panel_is_served_from_inside_the_program(self):
+        status, page = self.client.request("GET", "/")
+        self.assertEqual(status, 200)
+        self.assertIn("<svg id=\"diagram\"", page)
+        self.assertNotIn("http://", page.replace("http://www.w3.org/2000/svg", ""), "fetches nothing from elsewhere")
+
+
+class TokenTest(unittest.TestCase):
+    def test_a_token_guards_the_api_and_a_wide_address_needs_one(self):
+        folder = tempfile.mkdtemp()
+        link = os.path.join(folder, "ttyVAREK")
+        sim = Simulator(link)
+        token_file = os.path.join(folder, "token")
+        with open(token_file, "w") as out:
+            out.write("s3cret-token\n")
+        server, port = start_server("--port", link, "--listen", "127.0.0.1:0", "--token-file", token_file)
+        try:
+            self.assertEqual(once(port, "POST", "/api/v1/fire")[0], 401)
+            self.assertEqual(once(port, "POST", "/api/v1/fire", token="s3cret-tokeN")[0], 401)
+            self.assertEqual(once(port, "POST", "/api/v1/fire", token="s3cret-token"), (200, {"fired": True}))
+            self.assertEqual(once(port, "GET", "/")[0], 200, "the page itself is no secret")
+            self.assertEqual(sim.command("requests"), "1")
+        finally:
+            stop_server(server)
+            sim.stop()
+        wide = subprocess.run([SERVER, "--port", link, "--listen", "0.0.0.0:0"], capture_output=True, text=True,
+                              timeout=30)
+        self.assertEqual(wide.returncode, 2)
+        self.assertIn("give --token-file", wide.stderr)
+
+    def test_without_a_port_it_stops_and_says_how_to_name_one(self):
+        environment = {key: value for key, value in os.environ.items() if key != "VAREK_PORT"}
+        result = subprocess.run([SERVER], capture_output=True, text=True, timeout=30, env=environment)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("--port sim", result.stderr)
+        missing = subprocess.run([SERVER, "--port", "/dev/varek-no-such-port"], capture_output=True, text=True,
+                                 timeout=30)
+        self.assertEqual(missing.returncode, 1)
+        self.assertIn("cannot open /dev/varek-no-such-port: no such port", missing.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
