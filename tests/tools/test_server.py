@@ -1,7 +1,10 @@
 """varek-server against the simulated instrument: every endpoint, every error
 status, many clients at once, and the port going away and coming back.
 
-    test_server.py VAREK_SERVER VAREK_SIM
+    test_server.py VAREK_SERVER VAREK_SIM [WINE_RUN WINE_PREFIX]
+
+With WINE_RUN, VAREK_SERVER is varek-server.exe, run under Wine on COM30,
+which the prefix maps to the simulator's pseudo-terminal.
 """
 import http.client
 import json
@@ -16,7 +19,17 @@ import time
 import unittest
 
 SERVER, SIM = sys.argv[1:3]
+WINE_RUN, WINE_PREFIX = (sys.argv[3:5] + [None, None])[:2]
 del sys.argv[1:]
+UNDER_WINE = WINE_RUN is not None
+
+
+def port_link(folder):
+    """Where the simulator links its pseudo-terminal, and the name the server opens it by."""
+    if UNDER_WINE:
+        return os.path.join(WINE_PREFIX, "dosdevices", "com30"), "COM30"
+    link = os.path.join(folder, "ttyVAREK")
+    return link, link
 
 
 class Simulator:
@@ -48,8 +61,12 @@ class Simulator:
         self.process.stdout.close()
 
 
+def server_command(*args):
+    return ([WINE_RUN] if UNDER_WINE else []) + [SERVER, *args]
+
+
 def start_server(*args):
-    process = subprocess.Popen([SERVER, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    process = subprocess.Popen(server_command(*args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     line = process.stdout.readline()
     match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
     if not match:
@@ -95,9 +112,9 @@ class ServerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp()
-        cls.link = os.path.join(cls.folder, "ttyVAREK")
-        cls.sim = Simulator(cls.link)
-        cls.server, cls.port = start_server("--port", cls.link, "--listen", "127.0.0.1:0")
+        link, name = port_link(cls.folder)
+        cls.sim = Simulator(link)
+        cls.server, cls.port = start_server("--port", name, "--listen", "127.0.0.1:0")
 
     @classmethod
     def tearDownClass(cls):
@@ -229,12 +246,13 @@ class ServerTest(unittest.TestCase):
 class TokenTest(unittest.TestCase):
     def test_a_token_guards_the_api_and_a_wide_address_needs_one(self):
         folder = tempfile.mkdtemp()
-        link = os.path.join(folder, "ttyVAREK")
+        link, name = port_link(folder)
         sim = Simulator(link)
         token_file = os.path.join(folder, "token")
         with open(token_file, "w") as out:
             out.write("s3cret-token\n")
-        server, port = start_server("--port", link, "--listen", "127.0.0.1:0", "--token-file", token_file)
+        server, port = start_server("--port", name, "--listen", "127.0.0.1:0", "--token-file",
+                                    token_file if not UNDER_WINE else "Z:" + token_file.replace("/", "\\"))
         try:
             self.assertEqual(once(port, "POST", "/api/v1/fire")[0], 401)
             self.assertEqual(once(port, "POST", "/api/v1/fire", token="s3cret-tokeN")[0], 401)
@@ -244,20 +262,20 @@ class TokenTest(unittest.TestCase):
         finally:
             stop_server(server)
             sim.stop()
-        wide = subprocess.run([SERVER, "--port", link, "--listen", "0.0.0.0:0"], capture_output=True, text=True,
-                              timeout=30)
+        wide = subprocess.run(server_command("--port", name, "--listen", "0.0.0.0:0"), capture_output=True,
+                              text=True, timeout=60)
         self.assertEqual(wide.returncode, 2)
         self.assertIn("give --token-file", wide.stderr)
 
     def test_without_a_port_it_stops_and_says_how_to_name_one(self):
         environment = {key: value for key, value in os.environ.items() if key != "VAREK_PORT"}
-        result = subprocess.run([SERVER], capture_output=True, text=True, timeout=30, env=environment)
+        result = subprocess.run(server_command(), capture_output=True, text=True, timeout=60, env=environment)
         self.assertEqual(result.returncode, 2)
         self.assertIn("--port sim", result.stderr)
-        missing = subprocess.run([SERVER, "--port", "/dev/varek-no-such-port"], capture_output=True, text=True,
-                                 timeout=30)
+        name = "COM250" if UNDER_WINE else "/dev/varek-no-such-port"
+        missing = subprocess.run(server_command("--port", name), capture_output=True, text=True, timeout=60)
         self.assertEqual(missing.returncode, 1)
-        self.assertIn("cannot open /dev/varek-no-such-port: no such port", missing.stderr)
+        self.assertIn(f"cannot open {name}: no such port", missing.stderr)
 
 
 if __name__ == "__main__":

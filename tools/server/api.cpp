@@ -16,7 +16,11 @@ using nlohmann::json;
 
 constexpr const char* kApiPrefix = "/api/v1/";
 
-ApiResponse Json(unsigned status, const json& body) { return {status, "application/json", body.dump()}; }
+// Paths and bodies come from clients and need not be UTF-8: what JSON cannot
+// carry is replaced rather than thrown over.
+ApiResponse Json(unsigned status, const json& body) {
+    return {status, "application/json", body.dump(-1, ' ', false, json::error_handler_t::replace)};
+}
 
 ApiResponse Error(unsigned status, const std::string& message) {
     return Json(status, json{{"error", message}});
