@@ -5,6 +5,7 @@
 #     client (the floor) and a pySerial client, side by side against the same
 #     simulated instrument, unpaced and paced at 115200 baud;
 #   - what the Python package adds to a call, against bare ctypes;
+#   - an exchange through varek-server against a direct library call, paced;
 #   - host CPU while waiting out a 1000 ms time-out;
 #   - the soak: 100 000 exchanges on Linux, 10 000 under Wine.
 # Builds the linux preset first; the Wine rows need the windows preset built.
@@ -72,6 +73,11 @@ echo "## The Python package against bare ctypes, unpaced software trigger, 5 run
 echo
 start_sim
 "$python" bench/python_overhead.py "$device" "$bin/libvarek.so" "$count" | sed 's/^/- /'
+
+echo
+echo "## Through varek-server against a direct call, paced at 115200 baud, 5 runs each"
+echo
+"$python" bench/server_bench.py "$bin/varek-server" "$bin/varek-sim" "$bin/libvarek.so" 200 | sed 's/^/- /'
 
 echo
 echo "## Host CPU while waiting out a 1000 ms time-out (5 runs of 2 exchanges each)"

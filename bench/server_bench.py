@@ -1,0 +1,97 @@
+"""An exchange through varek-server against the same exchange as a direct
+library call, on a simulated instrument paced at 115200 baud: a software
+trigger (POST /api/v1/fire against varek_software_trigger) and a full read
+(GET /api/v1/instrument, one status read and one temperature read, against
+varek_read_timing_config and varek_read_temperature). The two take turns,
+five runs each; the server holds the port only during its runs.
+
+    server_bench.py VAREK_SERVER VAREK_SIM LIBRARY [COUNT]
+
+Prints, per exchange, the median over five runs of each run's median in
+microseconds, and the server's extra time in percent."""
+import ctypes
+import re
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import os
+
+
+def median_us(call, count):
+    times = []
+    for _ in range(count):
+        start = time.perf_counter_ns()
+        call()
+        times.append(time.perf_counter_ns() - start)
+    return statistics.median(times) / 1000.0
+
+
+def main():
+    server, sim, library = sys.argv[1:4]
+    count = int(sys.argv[4]) if len(sys.argv) > 4 else 200
+    link = os.path.join(tempfile.mkdtemp(), "ttyVAREK")
+    simulator = subprocess.Popen([sim, "--pace", "115200", "--link", link], stdout=subprocess.PIPE, text=True)
+    simulator.stdout.readline()
+    simulator.stdout.readline()
+    lib = ctypes.CDLL(library)
+    lib.varek_init.restype = ctypes.c_void_p
+    lib.varek_init.argtypes = [ctypes.c_char_p, ctypes.c_int32]
+    for name in ("varek_software_trigger", "varek_close"):
+        getattr(lib, name).argtypes = [ctypes.c_void_p]
+    lib.varek_read_temperature.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_float)]
+    lib.varek_read_timing_config.argtypes = [ctypes.c_void_p, ctypes.c_int32] + [ctypes.c_void_p] * 4
+    temperature, delay = ctypes.c_float(), ctypes.c_int64()
+
+    def checked(result):
+        if result not in (0, 200):
+            raise RuntimeError(f"a benchmark exchange failed: {result}")
+
+    results = {"fire": {"direct": [], "server": []}, "instrument": {"direct": [], "server": []}}
+    reads = max(count // 10, 5)
+    try:
+        for _ in range(5):
+            handle = lib.varek_init(link.encode(), 0)
+            results["fire"]["direct"].append(median_us(lambda: checked(lib.varek_software_trigger(handle)), count))
+            results["instrument"]["direct"].append(median_us(
+                lambda: (checked(lib.varek_read_timing_config(handle, 1, ctypes.byref(delay), None, None, None)),
+                         checked(lib.varek_read_temperature(handle, ctypes.byref(temperature)))), reads))
+            lib.varek_close(handle)
+
+            process = subprocess.Popen([server, "--port", link, "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
+                                       text=True)
+            port = int(re.search(r":(\d+)/", process.stdout.readline()).group(1))
+            connection = socket.create_connection(("127.0.0.1", port))
+            connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+            def ask(method, path):
+                # As lean as the direct call: one prepared request, the answer read to its length.
+                connection.sendall(f"{method} {path} HTTP/1.1\r\nHost: bench\r\nContent-Length: 0\r\n\r\n".encode())
+                answer = b""
+                while b"\r\n\r\n" not in answer:
+                    answer += connection.recv(65536)
+                head, body = answer.split(b"\r\n\r\n", 1)
+                length = int(re.search(rb"Content-Length: (\d+)", head, re.I).group(1))
+                while len(body) < length:
+                    body += connection.recv(65536)
+                checked(int(head.split()[1]))
+
+            results["fire"]["server"].append(median_us(lambda: ask("POST", "/api/v1/fire"), count))
+            results["instrument"]["server"].append(median_us(lambda: ask("GET", "/api/v1/instrument"), reads))
+            connection.close()
+            process.terminate()
+            process.wait()
+            process.stdout.close()
+    finally:
+        simulator.terminate()
+        simulator.wait()
+    for exchange, ways in results.items():
+        direct, through = statistics.median(ways["direct"]), statistics.median(ways["server"])
+        print(f"{exchange}: direct median_us={direct:.1f}, through the server median_us={through:.1f}, "
+              f"extra={100.0 * (through - direct) / direct:+.1f}%")
+
+
+if __name__ == "__main__":
+    main()
