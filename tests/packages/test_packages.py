@@ -81,7 +81,7 @@ def test_dist_holds_the_artifacts_with_their_checksums():
 
 
 def test_the_zip_holds_what_a_windows_user_needs(windows_tree):
-    for needed in ["bin/varek.dll", "bin/varekctl.exe", "bin/varek-sim.exe", "lib/varek.lib", "lib/libvarek.dll.a", "lib/varek.def",
+    for needed in ["bin/varek.dll", "bin/varekctl.exe", "bin/varek-sim.exe", "bin/varek-server.exe", "lib/varek.lib", "lib/libvarek.dll.a", "lib/varek.def",
                    "lib/cmake/varek/varekConfig.cmake", "lib/cmake/varek/varekConfigVersion.cmake",
                    "include/varek/varek.h", "include/varek/varek_ext.h", "include/varek/varek_ddg.h",
                    "include/varek/serial_port.h", "include/varek/exchange_report.h", "include/varek/export.h",
@@ -150,6 +150,7 @@ def test_the_deb_says_what_it_is_and_holds_everything(deb_tree):
                    os.path.join(libdir, "cmake", "varek", "varekConfig.cmake"),
                    os.path.join(deb_tree, "usr", "include", "varek", "varek_ext.h"),
                    os.path.join(deb_tree, "usr", "bin", "varekctl"), os.path.join(deb_tree, "usr", "bin", "varek-sim"),
+                   os.path.join(deb_tree, "usr", "bin", "varek-server"),
                    os.path.join(deb_tree, "usr", "lib", "python3", "dist-packages", "varek", "__init__.py"),
                    os.path.join(deb_tree, "usr", "share", "doc", "varek", "LICENSE")]:
         assert os.path.exists(needed), needed
