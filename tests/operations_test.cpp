@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "sim_fixture.h"
@@ -242,6 +243,38 @@ TEST_F(OperationsTest, ClosedConnectionFailsEveryOperationWithoutSending) {
     EXPECT_FALSE(device.ReadTemperature(&temperature));
     EXPECT_FALSE(device.ReadTimingConfig(1, &config));
     EXPECT_TRUE(sim.Received().empty());
+}
+
+TEST_F(OperationsTest, OneStatusReadGivesEveryChannel) {
+    ASSERT_TRUE(device.SetDelay(2, 222));
+    ASSERT_TRUE(device.SetPulseWidth(7, 77));
+    const int before = sim.RequestCount();
+    VarekTimingConfig all[VarekDDG::CHANNEL_COUNT];
+    ASSERT_TRUE(device.ReadAllTimingConfigs(all));
+    EXPECT_EQ(sim.RequestCount() - before, 1);
+    for (std::int32_t channel = 1; channel <= VarekDDG::CHANNEL_COUNT; ++channel) {
+        VarekTimingConfig one{};
+        ASSERT_TRUE(device.ReadTimingConfig(channel, &one));
+        const VarekTimingConfig& same = all[channel - 1];
+        EXPECT_EQ(std::tie(one.channel, one.delay, one.pulse_width, one.chan_value_a, one.chan_value_b,
+                           one.reg131, one.reg137, one.internal_trigger_freq),
+                  std::tie(same.channel, same.delay, same.pulse_width, same.chan_value_a, same.chan_value_b,
+                           same.reg131, same.reg137, same.internal_trigger_freq))
+            << channel;
+    }
+    EXPECT_EQ(all[1].delay, 222);
+    EXPECT_EQ(all[6].pulse_width, 77);
+
+    // Every byte of every record a marker: a failed read must leave them all.
+    VarekTimingConfig configs[VarekDDG::CHANNEL_COUNT];
+    std::memset(configs, 0x5A, sizeof configs);
+    const std::vector<unsigned char> marked(reinterpret_cast<unsigned char*>(configs),
+                                            reinterpret_cast<unsigned char*>(configs) + sizeof configs);
+    sim.NextReply(Frame(0xC1, 1, Bytes(347, 0)));
+    EXPECT_FALSE(device.ReadAllTimingConfigs(configs));
+    EXPECT_EQ(std::memcmp(configs, marked.data(), sizeof configs), 0);
+    EXPECT_EQ(device.LastExchange().outcome, VarekOutcome::PayloadTooShort);
+    EXPECT_FALSE(device.ReadAllTimingConfigs(nullptr));
 }
 
 }  // namespace

@@ -123,6 +123,9 @@ public:
     // Queries: the output is written only when the call returns true.
     bool ReadTemperature(float* out);
     bool ReadTimingConfig(std::int32_t channel, VarekTimingConfig* out);
+    // Every channel's timing from one status read: `out` holds CHANNEL_COUNT
+    // records, channel 1 first, written only when the call returns true.
+    bool ReadAllTimingConfigs(VarekTimingConfig* out);
 
     // How the last call of Open, SendFrame, SendFrameU32 or an operation
     // ended, why it failed, and every byte it wrote and read.

@@ -17,14 +17,15 @@ import ctypes
 import ctypes.util
 import os
 import sys
-from typing import Any, Callable, NamedTuple, Optional
+from typing import Any, Callable, List, NamedTuple, Optional
 
 try:
     from ._version import __version__
 except ImportError:  # the repository's own folder, not a built package
     __version__ = "0+source"
 
-__all__ = ["Varek", "VarekError", "VarekArgumentError", "TimingConfig", "load_library", "__version__"]
+__all__ = ["Varek", "VarekError", "VarekArgumentError", "TimingConfig", "Status", "Limits", "limits",
+           "load_library", "__version__"]
 
 OK, NULL_HANDLE, FAILED = 0, -1, -2
 # How the library's reason begins when it refused the arguments and sent nothing.
@@ -71,6 +72,32 @@ class TimingConfig(NamedTuple):
     internal_trigger_freq: float
 
 
+class Status(NamedTuple):
+    """Every channel and the instrument-wide values, from one status read;
+    lists are indexed by channel - 1."""
+
+    delay: List[int]
+    pulse_width: List[int]
+    value_a: List[int]
+    value_b: List[int]
+    internal_trigger_freq: float
+    reg128: int
+    reg130: int
+    reg131: int
+    reg136: int
+    reg137: int
+    reg138: int
+    reg276: float
+
+
+class _StatusRecord(ctypes.Structure):
+    _fields_ = [("delay", ctypes.c_int64 * 8), ("pulse_width", ctypes.c_int64 * 8), ("value_a", ctypes.c_int64 * 8),
+                ("value_b", ctypes.c_int64 * 8), ("internal_trigger_freq", ctypes.c_double),
+                ("reg128", ctypes.c_int32), ("reg130", ctypes.c_int32), ("reg131", ctypes.c_int32),
+                ("reg136", ctypes.c_int32), ("reg137", ctypes.c_int32), ("reg138", ctypes.c_int32),
+                ("reg276", ctypes.c_float)]
+
+
 def _library_path() -> str:
     explicit = os.environ.get("VAREK_LIBRARY")
     if explicit:
@@ -106,12 +133,33 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
         "varek_read_timing_config": (i32, [handle, i32, ctypes.POINTER(i64), ctypes.POINTER(i64),
                                            ctypes.POINTER(i32), ctypes.POINTER(f64)]),
         "varekx_last_error": (i32, [handle, ctypes.c_char_p, i32]),
+        "varekx_read_status": (i32, [handle, ctypes.POINTER(_StatusRecord)]),
+        "varekx_limits": (None, [ctypes.POINTER(i32), ctypes.POINTER(i64), ctypes.POINTER(f64), ctypes.POINTER(f64)]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)
         function.restype = restype
         function.argtypes = argtypes
     return lib
+
+
+class Limits(NamedTuple):
+    """The library's limits: channels 1..channel_count, delays and widths
+    0..max_timing_value, frequencies above min_trigger_freq up to max_trigger_freq."""
+
+    channel_count: int
+    max_timing_value: int
+    min_trigger_freq: float
+    max_trigger_freq: float
+
+
+def limits(library: Optional[str] = None) -> Limits:
+    """The limits of the library in use, as it checks them."""
+    lib = load_library(library)
+    count, largest = ctypes.c_int32(), ctypes.c_int64()
+    low, high = ctypes.c_double(), ctypes.c_double()
+    lib.varekx_limits(ctypes.byref(count), ctypes.byref(largest), ctypes.byref(low), ctypes.byref(high))
+    return Limits(count.value, largest.value, low.value, high.value)
 
 
 def _whole(operation: str, name: str, value: Any, limits: "tuple[int, int]") -> int:
@@ -234,3 +282,11 @@ class Varek:
         self._call(operation, self._lib.varek_read_timing_config, _whole(operation, "channel", channel, _INT32),
                    ctypes.byref(delay), ctypes.byref(width), ctypes.byref(reg131), ctypes.byref(frequency))
         return TimingConfig(delay.value, width.value, reg131.value, frequency.value)
+
+    def read_status(self) -> Status:
+        """Every channel's timing and the instrument-wide values, from one status read."""
+        record = _StatusRecord()
+        self._call("read_status()", self._lib.varekx_read_status, ctypes.byref(record))
+        return Status(list(record.delay), list(record.pulse_width), list(record.value_a), list(record.value_b),
+                      record.internal_trigger_freq, record.reg128, record.reg130, record.reg131, record.reg136,
+                      record.reg137, record.reg138, record.reg276)

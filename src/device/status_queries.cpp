@@ -30,6 +30,16 @@ bool VarekDDG::ReadTemperature(float* out) {
     return true;
 }
 
+bool VarekDDG::ReadAllTimingConfigs(VarekTimingConfig* out) {
+    if (out == nullptr) return Rejected("no place for the timing configurations (a null pointer)");
+    VarekFrame reply;
+    if (!Query(CMD_READ_TIMING_CONFIG, varek::status_block::kMinimumSize, reply)) return false;
+    for (std::int32_t channel = 1; channel <= CHANNEL_COUNT; ++channel) {
+        varek::status_block::Decode(reply.data, channel, out[channel - 1]);
+    }
+    return true;
+}
+
 bool VarekDDG::ReadTimingConfig(std::int32_t channel, VarekTimingConfig* out) {
     if (out == nullptr) return Rejected("no place for the timing configuration (a null pointer)");
     if (const auto rejection = varek::ChannelRejection(channel)) return Rejected(rejection->c_str());

@@ -20,6 +20,7 @@ typedef int32_t (*ChannelValueFn)(VarekHandle, int32_t, int64_t);
 typedef int32_t (*TemperatureFn)(VarekHandle, float*);
 typedef int32_t (*TimingFn)(VarekHandle, int32_t, int64_t*, int64_t*, int32_t*, double*);
 typedef int32_t (*LastErrorFn)(VarekHandle, char*, int32_t);
+typedef int32_t (*StatusFn)(VarekHandle, VarekxStatus*);
 
 static int failures = 0;
 static int checks = 0;
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     RESOLVE(TemperatureFn, read_temperature, "varek_read_temperature");
     RESOLVE(TimingFn, read_timing_config, "varek_read_timing_config");
     RESOLVE(LastErrorFn, last_error, "varekx_last_error");
+    RESOLVE(StatusFn, read_status, "varekx_read_status");
 
     VarekHandle handle = init(port, 0);
     if (handle == NULL) {
@@ -99,6 +101,16 @@ int main(int argc, char** argv) {
     check(pulse_width == 3000000000LL, "pulse width read back");
     check(reg131 == 1, "global output read back");
     check(frequency == 1000.0, "frequency read back");
+
+    VarekxStatus status;
+    memset(&status, 0, sizeof status);
+    check(read_status(handle, &status) == VAREK_OK && status.delay[2] == 12345 &&
+              status.pulse_width[2] == 3000000000LL && status.reg131 == 1 &&
+              status.internal_trigger_freq == 1000.0,
+          "varekx_read_status: every channel from one read");
+    check(read_status(handle, NULL) == VAREK_FAILED && read_status(NULL, &status) == VAREK_NULL_HANDLE &&
+              read_status(handle, &status) == VAREK_OK,
+          "varekx_read_status refuses null pointers, and works after");
 
     char message[128];
     memset(message, 'x', sizeof message);

@@ -32,6 +32,9 @@ def test_the_linux_wheel_installs_and_a_users_pytest_suite_runs_against_its_simu
     run(sys.executable, "-m", "venv", "--system-site-packages", str(venv))
     python = str(venv / "bin" / "python")
     run(python, "-m", "pip", "install", "--no-index", "--quiet", wheel("linux_x86_64"))
+    # The Tango device comes with it (PyTango from the system) and so does its program.
+    run(python, "-c", "import varek.tango; print(varek.tango.VarekDelayGenerator)", cwd=str(tmp_path))
+    assert (venv / "bin" / "varek-tango-server").exists()
     work = tmp_path / "lab"
     work.mkdir()
     (work / "test_acquisition.py").write_text(open(os.path.join(os.path.dirname(__file__),

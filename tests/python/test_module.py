@@ -23,6 +23,16 @@ class VarekModuleTest(unittest.TestCase):
             self.assertEqual(ddg.read_temperature(), 25.0)
             self.assertEqual(ddg.read_timing_config(2), TimingConfig(2**35, 640, 1, 1000.0))
 
+    def test_one_status_read_gives_every_channel(self):
+        with Varek(PORT) as ddg:
+            ddg.set_delay(5, 777)
+            ddg.set_pulse_width(8, 33)
+            status = ddg.read_status()
+        self.assertEqual(len(status.delay), 8)
+        self.assertEqual((status.delay[4], status.pulse_width[7], status.value_a[4]), (777, 33, 777))
+        self.assertEqual(status.reg128, 8)
+        self.assertEqual(status.reg276, 25.0)
+
     def test_failure_names_the_operation(self):
         with Varek(PORT) as ddg:
             with self.assertRaises(VarekError) as raised:

@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "device/status_block.h"
 #include "front_panel.h"
 
 namespace varek::server {
@@ -84,36 +83,12 @@ json ChannelJson(const VarekTimingConfig& config) {
 // What one status read and one temperature read found, filled on the
 // instrument's worker and read when it is done.
 struct Snapshot {
-    std::vector<VarekTimingConfig> channels;
+    VarekTimingConfig channels[VarekDDG::CHANNEL_COUNT];
     float temperature = 0.0f;
-    std::string failure;  // a reason of our own, when the record has none
 };
 
-// One status read for all eight channels: the block holds them all.
-bool ReadStatus(VarekDDG& device, Snapshot& snapshot) {
-    VarekFrame reply;
-    if (!device.SendFrame(VarekDDG::CMD_READ_TIMING_CONFIG, 0, nullptr, 0, &reply,
-                          VarekDDG::OPERATION_TIMEOUT_MS)) {
-        return false;
-    }
-    snapshot.channels.assign(VarekDDG::CHANNEL_COUNT, VarekTimingConfig{});
-    for (std::int32_t channel = 1; channel <= VarekDDG::CHANNEL_COUNT; ++channel) {
-        if (!status_block::Decode(reply.data, channel,
-                                  snapshot.channels[static_cast<std::size_t>(channel - 1)])) {
-            // Said in the library's words for a short reply.
-            VarekExchangeReport report = device.LastExchange();
-            report.outcome = VarekOutcome::PayloadTooShort;
-            report.payload_size = static_cast<std::int32_t>(reply.data.size());
-            report.payload_needed = static_cast<std::int32_t>(status_block::kMinimumSize);
-            snapshot.failure = VarekDescribeOutcome(report);
-            return false;
-        }
-    }
-    return true;
-}
-
 json InstrumentJson(const std::string& port, const Snapshot& snapshot) {
-    const VarekTimingConfig& first = snapshot.channels.front();
+    const VarekTimingConfig& first = snapshot.channels[0];
     json channels = json::array();
     for (const VarekTimingConfig& config : snapshot.channels) channels.push_back(ChannelJson(config));
     const double temperature = static_cast<double>(snapshot.temperature);
@@ -166,19 +141,14 @@ void Api::Handle(const ApiRequest& request, Respond respond) {
     const std::string& port = instrument_.port();
 
     // Runs `job` on the instrument and answers with `success()` or the reason it failed.
-    auto run = [this, respond, port](InstrumentBackend::Job job, std::function<ApiResponse()> success,
-                                     std::shared_ptr<Snapshot> snapshot = nullptr) {
+    auto run = [this, respond, port](InstrumentBackend::Job job, std::function<ApiResponse()> success) {
         instrument_.Submit(std::move(job), [=](JobResult result, bool ok, const VarekExchangeReport& report) {
             if (result == JobResult::PortGone) {
                 return respond(Error(503, "the instrument's port " + port + " is gone (" +
                                               VarekDescribeOutcome(report) +
                                               "); the server tries it again every second"));
             }
-            if (!ok) {
-                const std::string reason =
-                    snapshot && !snapshot->failure.empty() ? snapshot->failure : VarekDescribeOutcome(report);
-                return respond(Error(502, reason));
-            }
+            if (!ok) return respond(Error(502, VarekDescribeOutcome(report)));
             respond(success());
         });
     };
@@ -194,9 +164,10 @@ void Api::Handle(const ApiRequest& request, Respond respond) {
         auto snapshot = std::make_shared<Snapshot>();
         return run(
             [snapshot](VarekDDG& d) {
-                return ReadStatus(d, *snapshot) && d.ReadTemperature(&snapshot->temperature);
+                return d.ReadAllTimingConfigs(snapshot->channels) &&
+                       d.ReadTemperature(&snapshot->temperature);
             },
-            [snapshot, port] { return Json(200, InstrumentJson(port, *snapshot)); }, snapshot);
+            [snapshot, port] { return Json(200, InstrumentJson(port, *snapshot)); });
     }
     if (route.rfind("channels/", 0) == 0) {
         const std::string number = route.substr(9);

@@ -1,0 +1,196 @@
+"""A Tango device class for the delay generator, on PyTango's high-level
+server API over the package's Varek class, and the program that serves it:
+
+    varek-tango-server INSTANCE
+
+Device property Port: the port as varekctl takes it (COM12, /dev/ttyUSB0), or
+"sim" for a simulated instrument of the device's own.
+"""
+import sys
+import threading
+import time
+from typing import Any, Callable, Dict, Optional
+
+import tango
+from tango import AttrWriteType, DevState
+from tango.server import Device, attribute, command, device_property
+
+from . import Status, Varek, VarekArgumentError, VarekError, limits
+from .testing import SimulatedInstrument
+
+__all__ = ["VarekDelayGenerator", "main"]
+
+# Attribute reads within this long of a status read share it.
+STATUS_SHARED_FOR_S = 0.25
+_LIMITS = limits()
+
+
+class _DeviceLogic:
+    """What the device does, apart from how Tango declares it."""
+
+    def connect(self) -> None:
+        self._lock = threading.Lock()
+        self._status: Optional[Status] = None
+        self._status_time = 0.0
+        self._memorized: Dict[str, Any] = {"TriggerMode": 0, "GlobalOutput": False}
+        self._memorized.update({f"Output{c}": False for c in range(1, _LIMITS.channel_count + 1)})
+        self._ddg: Optional[Varek] = None
+        self._sim: Optional[SimulatedInstrument] = None
+        try:
+            port = self.Port
+            if port == "sim":
+                self._sim = SimulatedInstrument()
+                port = self._sim.port
+            self._ddg = Varek(port)
+        except (OSError, RuntimeError) as failure:
+            self._fault(f"cannot reach the instrument on {self.Port}: {failure}")
+            return
+        self.set_state(DevState.ON)
+        self.set_status(f"The instrument on {self.Port} answers.")
+
+    def disconnect(self) -> None:
+        if getattr(self, "_ddg", None):
+            self._ddg.close()
+            self._ddg = None
+        if getattr(self, "_sim", None):
+            self._sim.close()
+            self._sim = None
+
+    def _fault(self, reason: str) -> None:
+        self.set_state(DevState.FAULT)
+        self.set_status(reason)
+
+    def _use(self, action: Callable[[Varek], Any]) -> Any:
+        """Runs `action` on the instrument: an argument refused before sending
+        leaves the state as it was; an instrument failure turns it to FAULT."""
+        with self._lock:
+            if self._ddg is None:
+                tango.Except.throw_exception("VarekNotConnected", self.get_status(), "VarekDelayGenerator")
+            try:
+                result = action(self._ddg)
+            except VarekArgumentError as refused:
+                tango.Except.throw_exception("VarekArgumentRejected", str(refused), "VarekDelayGenerator")
+            except VarekError as failure:
+                self._fault(failure.reason)
+                tango.Except.throw_exception("VarekInstrumentFailed", str(failure), "VarekDelayGenerator")
+            if self.get_state() != DevState.ON:
+                self.set_state(DevState.ON)
+                self.set_status(f"The instrument on {self.Port} answers.")
+            return result
+
+    def _status_now(self) -> Status:
+        """The status block, shared by all reads within STATUS_SHARED_FOR_S."""
+        if self._status is None or time.monotonic() - self._status_time > STATUS_SHARED_FOR_S:
+            self._status = self._use(lambda ddg: ddg.read_status())
+            self._status_time = time.monotonic()
+        return self._status
+
+    def _forget_status(self) -> None:
+        self._status = None
+
+
+def _add_attribute(namespace: Dict[str, Any], name: str, read: Callable, write: Optional[Callable],
+                   **options: Any) -> None:
+    """`name` with read_NAME and write_NAME beside it, where PyTango looks for them."""
+    namespace[f"read_{name}"] = read
+    if write is not None:
+        namespace[f"write_{name}"] = write
+        options["access"] = AttrWriteType.READ_WRITE
+    namespace[name] = attribute(name=name, **options)
+
+
+def _add_channel_attribute(namespace: Dict[str, Any], kind: str, channel: int) -> None:
+    field = {"Delay": "delay", "PulseWidth": "pulse_width"}[kind]
+    setter = {"Delay": "set_delay", "PulseWidth": "set_pulse_width"}[kind]
+
+    def read(self: "VarekDelayGenerator") -> int:
+        return getattr(self._status_now(), field)[channel - 1]
+
+    def write(self: "VarekDelayGenerator", value: int) -> None:
+        self._use(lambda ddg: getattr(ddg, setter)(channel, int(value)))
+        self._forget_status()
+
+    _add_attribute(namespace, f"{kind}{channel}", read, write, dtype=tango.DevLong64, min_value=0,
+                   max_value=_LIMITS.max_timing_value,
+                   doc=f"Channel {channel}'s {field.replace('_', ' ')}, in the instrument's units, read back from its "
+                       "status block")
+
+
+def _add_memorized_attribute(namespace: Dict[str, Any], name: str, dtype: Any, apply: Callable[[Varek, Any], None],
+                             doc: str, **limits_of_value: Any) -> None:
+    def read(self: "VarekDelayGenerator") -> Any:
+        return self._memorized[name]
+
+    def write(self: "VarekDelayGenerator", value: Any) -> None:
+        self._use(lambda ddg: apply(ddg, value))
+        self._memorized[name] = value
+
+    _add_attribute(namespace, name, read, write, dtype=dtype, memorized=True, hw_memorized=True,
+                   doc=doc + " The instrument cannot report it: reading returns the value last written.",
+                   **limits_of_value)
+
+
+def _class_namespace() -> Dict[str, Any]:
+    namespace: Dict[str, Any] = {"__doc__": "An eight-channel digital delay generator driven through varek.",
+                                 "Port": device_property(dtype=str, default_value="sim",
+                                                         doc="The instrument's port: COM12, /dev/ttyUSB0, or sim")}
+    for channel in range(1, _LIMITS.channel_count + 1):
+        for kind in ("Delay", "PulseWidth"):
+            _add_channel_attribute(namespace, kind, channel)
+        _add_memorized_attribute(namespace, f"Output{channel}", tango.DevBoolean,
+                                 lambda ddg, on, channel=channel: ddg.set_output_channel(channel, bool(on)),
+                                 f"Channel {channel}'s output enable.")
+    _add_memorized_attribute(namespace, "GlobalOutput", tango.DevBoolean,
+                             lambda ddg, on: ddg.set_global_output(bool(on)), "The global output enable.")
+    _add_memorized_attribute(namespace, "TriggerMode", tango.DevLong, lambda ddg, mode: ddg.set_trigger(int(mode)),
+                             "The trigger mode, 0, 1 or 2.", min_value=0, max_value=2)
+
+    def read_frequency(self: "VarekDelayGenerator") -> float:
+        return self._status_now().internal_trigger_freq
+
+    def write_frequency(self: "VarekDelayGenerator", value: float) -> None:
+        self._use(lambda ddg: ddg.set_trigger_freq(float(value)))
+        self._forget_status()
+
+    _add_attribute(namespace, "InternalTriggerFrequency", read_frequency, write_frequency, dtype=tango.DevDouble,
+                   unit="Hz", min_value=_LIMITS.min_trigger_freq, max_value=_LIMITS.max_trigger_freq,
+                   doc="The internal trigger frequency, read back from the status block (the minimum itself is "
+                       "excluded)")
+
+    def read_temperature(self: "VarekDelayGenerator") -> float:
+        return self._use(lambda ddg: ddg.read_temperature())
+
+    _add_attribute(namespace, "Temperature", read_temperature, None, dtype=tango.DevFloat, unit="degC",
+                   doc="The instrument's temperature")
+
+    def Fire(self: "VarekDelayGenerator") -> None:  # noqa: N802 - Tango's command name
+        self._use(lambda ddg: ddg.software_trigger())
+
+    namespace["Fire"] = command(f=Fire, doc_in="Fires one software trigger")
+
+    def init_device(self: "VarekDelayGenerator") -> None:
+        Device.init_device(self)
+        self.connect()
+
+    def delete_device(self: "VarekDelayGenerator") -> None:
+        self.disconnect()
+
+    namespace["init_device"] = init_device
+    namespace["delete_device"] = delete_device
+    return namespace
+
+
+# Built from a namespace, so that the sixteen channel attributes and eight
+# outputs come from one definition each.
+VarekDelayGenerator = type(Device)("VarekDelayGenerator", (_DeviceLogic, Device), _class_namespace())
+
+
+def main(args: Optional[list] = None) -> None:
+    """varek-tango-server INSTANCE [Tango options]: serves VarekDelayGenerator."""
+    from tango.server import run
+
+    run((VarekDelayGenerator,), args=args if args is not None else sys.argv)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,126 @@
+"""The Tango device VarekDelayGenerator in PyTango's DeviceTestContext (no
+database), against a simulated instrument of the test's own.
+
+    test_tango.py VAREK_SIM          (Debian's python3, with python3-tango; VAREK_LIBRARY set)
+"""
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "python"))
+SIM = sys.argv[1]
+del sys.argv[1:]
+
+import tango  # noqa: E402
+from tango.test_context import DeviceTestContext  # noqa: E402
+
+from varek.tango import VarekDelayGenerator  # noqa: E402
+
+
+class TangoDeviceTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # A fixed link, so that the port keeps its name when the line comes back.
+        link = os.path.join(tempfile.mkdtemp(), "ttyVAREK")
+        cls.sim = subprocess.Popen([SIM, "--link", link], stdout=subprocess.PIPE, text=True)
+        cls.sim.stdout.readline()
+        cls.control = socket.create_connection(("127.0.0.1", int(cls.sim.stdout.readline().split()[1])))
+        cls.answers = cls.control.makefile("r")
+        cls.context = DeviceTestContext(VarekDelayGenerator, properties={"Port": link}, process=True)
+        cls.device = cls.context.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.context.__exit__(None, None, None)
+        cls.answers.close()
+        cls.control.close()
+        cls.sim.terminate()
+        cls.sim.wait(timeout=10)
+        cls.sim.stdout.close()
+
+    def command(self, line):
+        self.control.sendall((line + "\n").encode())
+        answer = self.answers.readline().strip()
+        self.assertTrue(answer.startswith("ok"), answer)
+        return answer[3:]
+
+    def state(self):
+        return dict(word.split("=") for word in self.command("state").split())
+
+    def setUp(self):
+        self.command("reset")
+        if self.device.state() != tango.DevState.ON:
+            self.device.Init()
+
+    def test_every_attribute_written_and_read_back(self):
+        d = self.device
+        for channel in range(1, 9):
+            d.write_attribute(f"Delay{channel}", 1000 * channel)
+            d.write_attribute(f"PulseWidth{channel}", 10 * channel)
+            d.write_attribute(f"Output{channel}", channel % 2 == 0)
+        d.InternalTriggerFrequency = 2000.0
+        d.GlobalOutput = True
+        d.TriggerMode = 2
+        for channel in range(1, 9):
+            self.assertEqual(d.read_attribute(f"Delay{channel}").value, 1000 * channel)
+            self.assertEqual(d.read_attribute(f"PulseWidth{channel}").value, 10 * channel)
+            self.assertEqual(d.read_attribute(f"Output{channel}").value, channel % 2 == 0)
+        self.assertEqual(d.InternalTriggerFrequency, 2000.0)
+        self.assertTrue(d.GlobalOutput)
+        self.assertEqual(d.TriggerMode, 2)
+        self.assertEqual(d.Temperature, 25.0)
+        d.Fire()
+        state = self.state()
+        self.assertEqual((state["delay3"], state["width8"], state["on4"], state["on5"]), ("300000", "8000", "1", "0"))
+        self.assertEqual((state["word"], state["global"], state["trigger"], state["fired"]), ("125000", "1", "3", "1"))
+        self.assertEqual(d.state(), tango.DevState.ON)
+
+    def test_the_limits_are_the_librarys(self):
+        config = self.device.get_attribute_config("Delay1")
+        self.assertEqual((config.min_value, config.max_value), ("0", "184467440737095516"))
+        self.assertIn("cannot report", self.device.get_attribute_config("Output1").description)
+
+    def test_one_status_read_serves_all_the_channel_attributes(self):
+        before = int(self.command("requests"))
+        names = [f"{kind}{c}" for kind in ("Delay", "PulseWidth") for c in range(1, 9)] + ["InternalTriggerFrequency"]
+        self.device.read_attributes(names)
+        self.assertEqual(int(self.command("requests")) - before, 1)
+
+    def test_a_rejected_value_names_itself_and_leaves_the_state(self):
+        # Tango lets the lowest frequency through (its minimum is inclusive); the library refuses it.
+        lowest = float(self.device.get_attribute_config("InternalTriggerFrequency").min_value)
+        with self.assertRaises(tango.DevFailed) as raised:
+            self.device.InternalTriggerFrequency = lowest
+        self.assertEqual(raised.exception.args[0].reason, "VarekArgumentRejected")
+        self.assertIn("internal trigger frequency", raised.exception.args[0].desc)
+        for name, value in (("Delay1", -1), ("InternalTriggerFrequency", float("nan"))):
+            with self.assertRaises(tango.DevFailed):
+                self.device.write_attribute(name, value)
+        self.assertEqual(self.device.state(), tango.DevState.ON)
+        self.assertEqual(self.command("received"), "")
+
+    def test_fault_with_its_reason_and_on_again_after_init(self):
+        self.command("fault silent")
+        with self.assertRaises(tango.DevFailed):
+            self.device.Fire()
+        self.assertEqual(self.device.state(), tango.DevState.FAULT)
+        self.assertIn("nothing arrived from", self.device.status())
+        self.device.Init()
+        self.assertEqual(self.device.state(), tango.DevState.ON)
+
+        self.command("hangup")
+        with self.assertRaises(tango.DevFailed):
+            self.device.Fire()
+        self.assertEqual(self.device.state(), tango.DevState.FAULT)
+        self.assertRegex(self.device.status(), "failed|unplugged")
+        self.command("revive")
+        self.device.Init()
+        self.assertEqual(self.device.state(), tango.DevState.ON)
+        self.device.Fire()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
