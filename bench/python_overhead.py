@@ -10,19 +10,10 @@ import ctypes
 import os
 import statistics
 import sys
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "python"))
+from call_timing import median_us  # noqa: E402
 from varek import Varek  # noqa: E402
-
-
-def timed_calls(call, count):
-    times = []
-    for _ in range(count):
-        start = time.perf_counter_ns()
-        call()
-        times.append(time.perf_counter_ns() - start)
-    return statistics.median(times) / 1000.0
 
 
 def main():
@@ -41,10 +32,10 @@ def main():
     runs = {"bare ctypes": [], "varek package": []}
     for _ in range(5):
         handle = bare.varek_init(port.encode(), 0)
-        runs["bare ctypes"].append(timed_calls(bare_trigger, count))
+        runs["bare ctypes"].append(median_us(bare_trigger, count))
         bare.varek_close(handle)
         with Varek(port, library=library) as ddg:
-            runs["varek package"].append(timed_calls(ddg.software_trigger, count))
+            runs["varek package"].append(median_us(ddg.software_trigger, count))
     bare_us = statistics.median(runs["bare ctypes"])
     package_us = statistics.median(runs["varek package"])
     print(f"bare ctypes: median_us={bare_us:.1f}")

@@ -16,17 +16,9 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import time
 import os
 
-
-def median_us(call, count):
-    times = []
-    for _ in range(count):
-        start = time.perf_counter_ns()
-        call()
-        times.append(time.perf_counter_ns() - start)
-    return statistics.median(times) / 1000.0
+from call_timing import median_us
 
 
 def main():

@@ -4,19 +4,19 @@ database), against a simulated instrument of the test's own.
     test_tango.py VAREK_SIM          (Debian's python3, with python3-tango; VAREK_LIBRARY set)
 """
 import os
-import socket
-import subprocess
 import sys
 import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "python"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 SIM = sys.argv[1]
 del sys.argv[1:]
 
 import tango  # noqa: E402
 from tango.test_context import DeviceTestContext  # noqa: E402
 
+from sim_process import SimProcess  # noqa: E402
 from varek.tango import VarekDelayGenerator  # noqa: E402
 
 
@@ -25,30 +25,20 @@ class TangoDeviceTest(unittest.TestCase):
     def setUpClass(cls):
         # A fixed link, so that the port keeps its name when the line comes back.
         link = os.path.join(tempfile.mkdtemp(), "ttyVAREK")
-        cls.sim = subprocess.Popen([SIM, "--link", link], stdout=subprocess.PIPE, text=True)
-        cls.sim.stdout.readline()
-        cls.control = socket.create_connection(("127.0.0.1", int(cls.sim.stdout.readline().split()[1])))
-        cls.answers = cls.control.makefile("r")
+        cls.sim = SimProcess([SIM, "--link", link])
         cls.context = DeviceTestContext(VarekDelayGenerator, properties={"Port": link}, process=True)
         cls.device = cls.context.__enter__()
 
     @classmethod
     def tearDownClass(cls):
         cls.context.__exit__(None, None, None)
-        cls.answers.close()
-        cls.control.close()
-        cls.sim.terminate()
-        cls.sim.wait(timeout=10)
-        cls.sim.stdout.close()
+        cls.sim.stop()
 
     def command(self, line):
-        self.control.sendall((line + "\n").encode())
-        answer = self.answers.readline().strip()
-        self.assertTrue(answer.startswith("ok"), answer)
-        return answer[3:]
+        return self.sim.control.command(line)
 
     def state(self):
-        return dict(word.split("=") for word in self.command("state").split())
+        return self.sim.control.state()
 
     def setUp(self):
         self.command("reset")

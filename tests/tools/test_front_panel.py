@@ -7,7 +7,6 @@ an instrument failure's reason.
 """
 import os
 import re
-import socket
 import subprocess
 import sys
 import tempfile
@@ -20,6 +19,9 @@ from selenium.webdriver.support.ui import WebDriverWait
 
 SERVER, SIM = sys.argv[1:3]
 del sys.argv[1:]
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from sim_process import SimProcess  # noqa: E402
+
 
 
 class FrontPanelTest(unittest.TestCase):
@@ -27,10 +29,7 @@ class FrontPanelTest(unittest.TestCase):
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp()
         link = os.path.join(cls.folder, "ttyVAREK")
-        cls.sim = subprocess.Popen([SIM, "--link", link], stdout=subprocess.PIPE, text=True)
-        cls.sim.stdout.readline()
-        cls.control = socket.create_connection(("127.0.0.1", int(cls.sim.stdout.readline().split()[1])))
-        cls.answers = cls.control.makefile("r")
+        cls.sim = SimProcess([SIM, "--link", link])
         cls.server = subprocess.Popen([SERVER, "--port", link, "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
                                       text=True)
         cls.url = re.search(r"(http://127\.0\.0\.1:\d+/)", cls.server.stdout.readline()).group(1)
@@ -44,24 +43,19 @@ class FrontPanelTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.browser.quit()
-        for process in (cls.server, cls.sim):
-            process.terminate()
-            process.wait(timeout=10)
-            process.stdout.close()
-        cls.answers.close()
-        cls.control.close()
+        cls.server.terminate()
+        cls.server.wait(timeout=10)
+        cls.server.stdout.close()
+        cls.sim.stop()
 
     def command(self, line):
-        self.control.sendall((line + "\n").encode())
-        answer = self.answers.readline().strip()
-        self.assertTrue(answer.startswith("ok"), answer)
-        return answer[3:]
+        return self.sim.control.command(line)
 
     def setUp(self):
         self.command("reset")
         self.browser.get_log("browser")  # what earlier tests left there
         self.browser.get(self.url)
-        WebDriverWait(self.browser, 10).until(
+        WebDriverWait(self.browser, 30).until(
             lambda b: b.find_element(By.ID, "temperature").text not in ("", "-"))
 
     def test_the_page_loads_cleanly_and_draws_eight_channels(self):
@@ -69,7 +63,7 @@ class FrontPanelTest(unittest.TestCase):
         self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "#channels tr")), 8)
         self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "#diagram rect.pulse")), 8)
         self.assertGreaterEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "#diagram line.tick")), 2)
-        WebDriverWait(self.browser, 5).until(lambda b: len(b.find_elements(By.CSS_SELECTOR, "#diagram rect")) == 8)
+        WebDriverWait(self.browser, 20).until(lambda b: len(b.find_elements(By.CSS_SELECTOR, "#diagram rect")) == 8)
         errors = [entry for entry in self.browser.get_log("browser") if entry["level"] == "SEVERE"]
         self.assertEqual(errors, [])
         self.assertEqual(self.browser.find_element(By.ID, "error").text, "")
@@ -79,8 +73,8 @@ class FrontPanelTest(unittest.TestCase):
         row.find_element(By.CSS_SELECTOR, ".delay").send_keys("300")
         row.find_element(By.CSS_SELECTOR, ".width").send_keys("100")
         row.find_element(By.CSS_SELECTOR, ".apply").click()
-        WebDriverWait(self.browser, 5).until(lambda b: "delay 300, width 100" in row.text)
-        state = dict(word.split("=") for word in self.command("state").split())
+        WebDriverWait(self.browser, 20).until(lambda b: "delay 300, width 100" in row.text)
+        state = self.sim.control.state()
         self.assertEqual((state["delay4"], state["width4"]), ("30000", "10000"))
         pulse = self.browser.find_elements(By.CSS_SELECTOR, "#diagram rect.pulse")[3]
         # Drawn to scale: a pulse from 300 to 400 on an axis that ends at 400.
@@ -89,7 +83,7 @@ class FrontPanelTest(unittest.TestCase):
     def test_an_instrument_failure_shows_its_reason(self):
         self.command("fault silent")
         self.browser.find_element(By.ID, "fire").click()
-        WebDriverWait(self.browser, 5).until(
+        WebDriverWait(self.browser, 20).until(
             lambda b: "nothing arrived from" in b.find_element(By.ID, "error").text)
         self.assertIn("is the instrument on", self.browser.find_element(By.ID, "error").text)
 

@@ -21,6 +21,8 @@ import unittest
 SERVER, SIM = sys.argv[1:3]
 WINE_RUN, WINE_PREFIX = (sys.argv[3:5] + [None, None])[:2]
 del sys.argv[1:]
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from sim_process import SimProcess  # noqa: E402
 UNDER_WINE = WINE_RUN is not None
 
 
@@ -32,33 +34,10 @@ def port_link(folder):
     return link, link
 
 
-class Simulator:
+def start_simulator(link):
     """varek-sim on a pseudo-terminal reached through a fixed link, so that the
     port keeps its name when the line is revived."""
-
-    def __init__(self, link):
-        self.process = subprocess.Popen([SIM, "--link", link], stdout=subprocess.PIPE, text=True)
-        self.process.stdout.readline()
-        control = int(self.process.stdout.readline().split()[1])
-        self.socket = socket.create_connection(("127.0.0.1", control))
-        self.replies = self.socket.makefile("r")
-
-    def command(self, line):
-        self.socket.sendall((line + "\n").encode())
-        answer = self.replies.readline().strip()
-        if not answer.startswith("ok"):
-            raise RuntimeError(answer)
-        return answer[3:]
-
-    def state(self):
-        return dict(word.split("=") for word in self.command("state").split())
-
-    def stop(self):
-        self.replies.close()
-        self.socket.close()
-        self.process.terminate()
-        self.process.wait(timeout=10)
-        self.process.stdout.close()
+    return SimProcess([SIM, "--link", link])
 
 
 def server_command(*args):
@@ -113,13 +92,14 @@ class ServerTest(unittest.TestCase):
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp()
         link, name = port_link(cls.folder)
-        cls.sim = Simulator(link)
+        cls.simulator = start_simulator(link)
+        cls.sim = cls.simulator.control
         cls.server, cls.port = start_server("--port", name, "--listen", "127.0.0.1:0")
 
     @classmethod
     def tearDownClass(cls):
         stop_server(cls.server)
-        cls.sim.stop()
+        cls.simulator.stop()
 
     def setUp(self):
         self.sim.command("reset")
@@ -247,7 +227,8 @@ class TokenTest(unittest.TestCase):
     def test_a_token_guards_the_api_and_a_wide_address_needs_one(self):
         folder = tempfile.mkdtemp()
         link, name = port_link(folder)
-        sim = Simulator(link)
+        simulator = start_simulator(link)
+        sim = simulator.control
         token_file = os.path.join(folder, "token")
         with open(token_file, "w") as out:
             out.write("s3cret-token\n")
@@ -261,7 +242,7 @@ class TokenTest(unittest.TestCase):
             self.assertEqual(sim.command("requests"), "1")
         finally:
             stop_server(server)
-            sim.stop()
+            simulator.stop()
         wide = subprocess.run(server_command("--port", name, "--listen", "0.0.0.0:0"), capture_output=True,
                               text=True, timeout=60)
         self.assertEqual(wide.returncode, 2)

@@ -12,7 +12,6 @@ the Linux varekctl on the other end's device and with varekctl.exe on COM21.
 import fcntl
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -27,6 +26,9 @@ else:
     WINE_RUN, WINE_PREFIX, SIM, HOST_VAREKCTL, VAREKCTL = sys.argv[2:7]
 del sys.argv[1:]
 UNDER_WINE = MODE == "wine"
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from sim_process import SimProcess  # noqa: E402
+
 
 
 class NullModem:
@@ -66,33 +68,6 @@ def program(path):
     return [WINE_RUN, path] if UNDER_WINE and path.endswith(".exe") else [path]
 
 
-class Simulator:
-    """varek-sim on a port, with its control channel."""
-
-    def __init__(self, port, *options):
-        self.process = subprocess.Popen(program(SIM) + ["--port", port, *options], stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
-        device = self.process.stdout.readline()
-        control = self.process.stdout.readline()
-        if not control.startswith("control "):
-            raise RuntimeError(f"varek-sim did not start: {device}{control}{self.process.stderr.read()}")
-        self.control = socket.create_connection(("127.0.0.1", int(control.split()[1])))
-        self.replies = self.control.makefile("r")
-
-    def command(self, line):
-        self.control.sendall((line + "\n").encode())
-        answer = self.replies.readline().strip()
-        if not answer.startswith("ok"):
-            raise RuntimeError(answer)
-        return answer[3:]
-
-    def stop(self):
-        self.control.close()
-        if self.process.poll() is None:
-            self.process.terminate()
-        return self.process.communicate(timeout=30)
-
-
 def varekctl(port, *args, path=None, stdin=None):
     command = program(path or VAREKCTL) + ["--port", port, *args]
     return subprocess.run(command, capture_output=True, text=True, input=stdin, timeout=120)
@@ -104,7 +79,7 @@ class SimOnPortTest(unittest.TestCase):
         self.addCleanup(self.pair.close)
 
     def start(self, *options):
-        sim = Simulator(self.pair.sim_port(), *options)
+        sim = SimProcess(program(SIM) + ["--port", self.pair.sim_port(), *options])
         self.addCleanup(sim.stop)
         return sim
 
@@ -118,16 +93,16 @@ class SimOnPortTest(unittest.TestCase):
         sim = self.start()
         for path, port in self.hosts():
             with self.subTest(host=path):
-                sim.command("reset")
+                sim.control.command("reset")
                 result = varekctl(port, "run", "-", path=path, stdin="delay 3 12345\nwidth 3 500\nstatus 3\n")
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertIn("12345", result.stdout)
-                self.assertIn("delay3=1234500", sim.command("state"))
-                sim.command("fault refuse")
+                self.assertIn("delay3=1234500", sim.control.command("state"))
+                sim.control.command("fault refuse")
                 refused = varekctl(port, "fire", path=path)
                 self.assertEqual(refused.returncode, 1, refused.stderr)
                 self.assertIn("refused the software trigger", refused.stderr)
-                self.assertIn("fired=0", sim.command("state"))
+                self.assertIn("fired=0", sim.control.command("state"))
 
     def test_a_simulator_that_refuses_everything(self):
         self.start("--refuse")

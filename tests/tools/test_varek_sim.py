@@ -14,6 +14,8 @@ import unittest
 
 PROGRAM = sys.argv[1]
 del sys.argv[1:]
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from sim_process import SimProcess  # noqa: E402
 
 SOFTWARE_TRIGGER = bytes.fromhex("EB900600140000 9501CC".replace(" ", ""))
 ACKNOWLEDGED = bytes.fromhex("EB900600140100 9601CC".replace(" ", ""))
@@ -23,11 +25,8 @@ class RunningSimulator:
     """varek-sim in the background, with its device opened raw."""
 
     def __init__(self, *options):
-        self.process = subprocess.Popen([PROGRAM, *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        text=True)
-        device = self.process.stdout.readline().split()[1]
-        self.process.stdout.readline()  # the control port
-        self.line = os.open(device, os.O_RDWR | os.O_NOCTTY)
+        self.sim = SimProcess([PROGRAM, *options])
+        self.line = os.open(self.sim.device, os.O_RDWR | os.O_NOCTTY)
         tty.setraw(self.line)
 
     def read_reply(self, size, timeout=1.0):
@@ -39,8 +38,7 @@ class RunningSimulator:
 
     def stop(self):
         os.close(self.line)
-        self.process.terminate()
-        return self.process.communicate(timeout=10)
+        return self.sim.stop()
 
 
 class VarekSimTest(unittest.TestCase):

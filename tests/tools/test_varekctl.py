@@ -9,7 +9,6 @@ import fcntl
 import json
 import os
 import re
-import socket
 import subprocess
 import sys
 import tempfile
@@ -21,21 +20,8 @@ EMULATOR = sys.argv[2:3]
 UNDER_WINE = bool(EMULATOR)
 PORT = os.environ["VAREK_SIM_C_PORT"]
 del sys.argv[1:]
-
-
-class Simulator:
-    """The control channel of the simulated instrument."""
-
-    def __init__(self):
-        self.socket = socket.create_connection(("127.0.0.1", int(os.environ["VAREK_SIM_CONTROL"])))
-        self.replies = self.socket.makefile("r")
-
-    def command(self, line):
-        self.socket.sendall((line + "\n").encode())
-        answer = self.replies.readline().strip()
-        if not answer.startswith("ok"):
-            raise RuntimeError(answer)
-        return answer[3:]
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from sim_process import SimControl  # noqa: E402
 
 
 def varekctl(*args, port=PORT, stdin=None, env=None):
@@ -94,7 +80,7 @@ def build_fake_device_tree(root, sim_port):
 class VarekctlTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sim = Simulator()
+        cls.sim = SimControl(os.environ["VAREK_SIM_CONTROL"])
 
     def setUp(self):
         self.sim.command("reset")
