@@ -8,22 +8,14 @@ cd "$(dirname "$0")/.."
 revision=$1 count=${2:-3000}
 other=$(mktemp -d)
 git worktree add --detach "$other" "$revision" >/dev/null
-sim_pid=""
-stop_sim() { [ -n "$sim_pid" ] && { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; }; sim_pid=""; }
+bin=build/linux/bin
+source bench/sim_process.sh
 cleanup() { stop_sim; git worktree remove --force "$other"; }
 trap cleanup EXIT
 
 for tree in "$other" .; do
   (cd "$tree" && cmake --preset linux >/dev/null && cmake --build --preset linux --target exchange_client varek-sim >/dev/null)
 done
-bin=build/linux/bin
-start_sim() {
-  stop_sim
-  "$bin/varek-sim" "$@" >/tmp/varek-compare-sim.txt 2>/dev/null &
-  sim_pid=$!
-  for _ in $(seq 100); do grep -q '^control ' /tmp/varek-compare-sim.txt && break; sleep 0.05; done
-  device=$(sed -n 's/^device //p' /tmp/varek-compare-sim.txt)
-}
 rows() {
   local op=$1 n=$2 results=()
   for _ in 1 2 3 4 5; do

@@ -22,15 +22,7 @@ bin=build/linux/bin
 wine_bin=build/windows/bin
 python=/usr/bin/python3  # Debian's, which has python3-serial
 
-sim_pid=""
-start_sim() {
-  stop_sim
-  "$bin/varek-sim" "$@" >/tmp/varek-bench-sim.txt 2>/dev/null &
-  sim_pid=$!
-  for _ in $(seq 100); do grep -q '^control ' /tmp/varek-bench-sim.txt && break; sleep 0.05; done
-  device=$(sed -n 's/^device //p' /tmp/varek-bench-sim.txt)
-}
-stop_sim() { [ -n "$sim_pid" ] && { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; }; sim_pid=""; }
+source bench/sim_process.sh
 trap stop_sim EXIT
 
 # rows OP COUNT: the three clients, each run five times in turn; each
