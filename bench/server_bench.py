@@ -8,7 +8,9 @@ five runs each; the server holds the port only during its runs.
     server_bench.py VAREK_SERVER VAREK_SIM LIBRARY [COUNT]
 
 Prints, per exchange, the median over five runs of each run's median in
-microseconds, and the server's extra time in percent."""
+microseconds, and the server's extra time in percent; then what the HTTP round
+trip alone costs (a 404 answered without the instrument), the part of the
+extra time that no change inside the server's instrument queue can remove."""
 import ctypes
 import re
 import socket
@@ -24,11 +26,7 @@ from call_timing import median_us
 def main():
     server, sim, library = sys.argv[1:4]
     count = int(sys.argv[4]) if len(sys.argv) > 4 else 200
-    link = os.path.join(tempfile.mkdtemp(), "ttyVAREK")
-    simulator = subprocess.Popen([sim, "--pace", "115200", "--link", link], stdout=subprocess.PIPE, text=True)
-    simulator.stdout.readline()
-    simulator.stdout.readline()
-    lib = ctypes.CDLL(library)
+    lib = ctypes.CDLL(library)  # before the simulator starts, so that a wrong path leaves nothing running
     lib.varek_init.restype = ctypes.c_void_p
     lib.varek_init.argtypes = [ctypes.c_char_p, ctypes.c_int32]
     for name in ("varek_software_trigger", "varek_close"):
@@ -37,11 +35,16 @@ def main():
     lib.varek_read_timing_config.argtypes = [ctypes.c_void_p, ctypes.c_int32] + [ctypes.c_void_p] * 4
     temperature, delay = ctypes.c_float(), ctypes.c_int64()
 
-    def checked(result):
-        if result not in (0, 200):
+    def checked(result, expected=(0, 200)):
+        if result not in expected:
             raise RuntimeError(f"a benchmark exchange failed: {result}")
 
+    link = os.path.join(tempfile.mkdtemp(), "ttyVAREK")
+    simulator = subprocess.Popen([sim, "--pace", "115200", "--link", link], stdout=subprocess.PIPE, text=True)
+    simulator.stdout.readline()
+    simulator.stdout.readline()
     results = {"fire": {"direct": [], "server": []}, "instrument": {"direct": [], "server": []}}
+    http_alone = []
     reads = max(count // 10, 5)
     try:
         for _ in range(5):
@@ -58,7 +61,7 @@ def main():
             connection = socket.create_connection(("127.0.0.1", port))
             connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
-            def ask(method, path):
+            def ask(method, path, expected=(200,)):
                 # As lean as the direct call: one prepared request, the answer read to its length.
                 connection.sendall(f"{method} {path} HTTP/1.1\r\nHost: bench\r\nContent-Length: 0\r\n\r\n".encode())
                 answer = b""
@@ -68,10 +71,11 @@ def main():
                 length = int(re.search(rb"Content-Length: (\d+)", head, re.I).group(1))
                 while len(body) < length:
                     body += connection.recv(65536)
-                checked(int(head.split()[1]))
+                checked(int(head.split()[1]), expected)
 
             results["fire"]["server"].append(median_us(lambda: ask("POST", "/api/v1/fire"), count))
             results["instrument"]["server"].append(median_us(lambda: ask("GET", "/api/v1/instrument"), reads))
+            http_alone.append(median_us(lambda: ask("GET", "/api/v1/none", (404,)), count))
             connection.close()
             process.terminate()
             process.wait()
@@ -83,6 +87,8 @@ def main():
         direct, through = statistics.median(ways["direct"]), statistics.median(ways["server"])
         print(f"{exchange}: direct median_us={direct:.1f}, through the server median_us={through:.1f}, "
               f"extra={100.0 * (through - direct) / direct:+.1f}%")
+    print(f"the HTTP round trip alone (an answer that never reaches the instrument): "
+          f"median_us={statistics.median(http_alone):.1f}")
 
 
 if __name__ == "__main__":
