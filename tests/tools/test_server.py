@@ -80,6 +80,53 @@ def once(port, method, path, body=None, raw=None, token=None):
         client.connection.close()
 
 
+def raw_exchange(port, request, timeout=10):
+    """Sends `request` (bytes) as it stands and reads the response; returns
+    (status, headers as a lower-case dict, body)."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as connection:
+        connection.sendall(request)
+        return parse_response(read_response(connection, request.startswith(b"HEAD ")))
+
+
+def read_response(connection, head_request=False):
+    """One whole response from `connection`, by its Content-Length (which, to
+    a HEAD request, tells the length of a body that is not sent)."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = connection.recv(4096)
+        if not chunk:
+            return data
+        data += chunk
+    head, _, body = data.partition(b"\r\n\r\n")
+    length = int(re.search(rb"(?i)content-length: *(\d+)", head).group(1))
+    if head.startswith(b"HTTP/1.1 100") or head.startswith(b"HTTP/1.0 100"):
+        return head + b"\r\n\r\n" + body
+    while not head_request and len(body) < length:
+        chunk = connection.recv(4096)
+        if not chunk:
+            break
+        body += chunk
+    return head + b"\r\n\r\n" + body
+
+
+def parse_response(data):
+    head, _, body = data.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        headers[name.strip().lower()] = value.strip()
+    return int(lines[0].split()[1]), headers, body
+
+
+def http_request(method, path, port, headers=(), body=b"", version="HTTP/1.1"):
+    """A request's bytes, with exactly the headers given (and Content-Length for a body)."""
+    lines = [f"{method} {path} {version}", *headers]
+    if body:
+        lines.append(f"Content-Length: {len(body)}")
+    return ("\r\n".join(lines) + "\r\n\r\n").encode() + body
+
+
 def stop_server(process):
     process.terminate()
     process.wait(timeout=10)
@@ -223,6 +270,140 @@ class ServerTest(unittest.TestCase):
         self.assertNotIn("http://", page.replace("http://www.w3.org/2000/svg", ""), "fetches nothing from elsewhere")
 
 
+class GuardTest(unittest.TestCase):
+    """Only this machine's own pages and programs may drive the instrument: a
+    foreign Host, a foreign Origin or a body that is not declared JSON is
+    refused before anything reaches it; and the protocol's small courtesies."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp()
+        link, name = port_link(cls.folder)
+        cls.simulator = start_simulator(link)
+        cls.sim = cls.simulator.control
+        cls.server, cls.port = start_server("--port", name, "--listen", "127.0.0.1:0", "--allow-host",
+                                            "Lab-PC.example.org")
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_server(cls.server)
+        cls.simulator.stop()
+
+    def setUp(self):
+        self.sim.command("reset")
+        self.host = f"Host: 127.0.0.1:{self.port}"
+
+    def send(self, method, path, headers=(), body=b"", version="HTTP/1.1"):
+        return raw_exchange(self.port, http_request(method, path, self.port, headers, body, version))
+
+    def test_requests_from_elsewhere_change_and_read_nothing(self):
+        json_body = ("Content-Type: application/json",)
+        put = b'{"delay": 777}'
+        cases = [
+            # DNS rebinding: a foreign name for our address, reading and writing.
+            ("GET", "/api/v1/instrument", ("Host: rebind.example.com:8470",), b"", 421),
+            ("PUT", "/api/v1/channels/1", ("Host: rebind.example.com", *json_body), put, 421),
+            ("GET", "/", ("Host: 10.9.8.7",), b"", 421),
+            # A page from another origin: its no-cors fetch, its form post, a JSON write.
+            ("POST", "/api/v1/fire", (self.host, "Origin: http://127.0.0.1:1"), b"", 403),
+            ("POST", "/api/v1/fire", (self.host, "Origin: null"), b"", 403),
+            ("POST", "/api/v1/fire", (self.host, "Origin: http://127.0.0.1:1", "Content-Type: text/plain"),
+             b"x=1", 403),
+            ("PUT", "/api/v1/channels/1", (self.host, "Origin: http://evil.example", *json_body), put, 403),
+            # Bodies that are not declared JSON, whoever sends them.
+            ("POST", "/api/v1/fire", (self.host, "Content-Type: text/plain"), b"{}", 415),
+            ("POST", "/api/v1/fire", (self.host, "Content-Type: application/x-www-form-urlencoded"), b"", 415),
+            ("PUT", "/api/v1/channels/1", (self.host,), put, 415),
+            ("PUT", "/api/v1/channels/1", (self.host, "Content-Type: multipart/form-data; boundary=x"), put, 415),
+            # HTTP/1.1 without Host.
+            ("GET", "/api/v1/instrument", (), b"", 400),
+        ]
+        for method, path, headers, body, status in cases:
+            with self.subTest(method=method, path=path, headers=headers):
+                self.assertEqual(self.send(method, path, headers, body)[0], status)
+        self.assertEqual(self.sim.command("received"), "", "nothing reached the instrument")
+
+    def test_this_machines_own_requests_still_work(self):
+        own_origin = f"Origin: http://127.0.0.1:{self.port}"
+        json_body = "Content-Type: application/json; charset=utf-8"
+        cases = [
+            ("POST", "/api/v1/fire", (self.host, own_origin), b""),
+            ("POST", "/api/v1/fire", (self.host, "Content-Type: application/json"), b""),
+            ("PUT", "/api/v1/channels/2", (self.host, own_origin, json_body), b'{"delay": 42}'),
+            ("PUT", "/api/v1/channels/2", (f"Host: localhost:{self.port}", json_body), b'{"delay": 43}'),
+            ("PUT", "/api/v1/channels/2", ("Host: [::1]", json_body), b'{"delay": 44}'),
+            ("PUT", "/api/v1/channels/2", ("Host: lab-pc.example.ORG:443", "Origin: https://lab-pc.example.org:443",
+                                            json_body), b'{"delay": 45}'),
+            ("GET", "/api/v1/instrument", (self.host, "Origin: http://elsewhere.example"), b""),
+            ("GET", "/", (), b"", "HTTP/1.0"),
+        ]
+        for method, path, headers, body, *version in cases:
+            with self.subTest(method=method, path=path, headers=headers):
+                self.assertEqual(self.send(method, path, headers, body, *version)[0], 200)
+        self.assertEqual((self.sim.state()["delay2"], self.sim.state()["fired"]), ("4500", "2"))
+
+    def test_the_page_cannot_be_framed_or_load_from_elsewhere(self):
+        status, headers, page = self.send("GET", "/", (self.host,))
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["x-frame-options"], "DENY")
+        policy = headers["content-security-policy"]
+        for directive in ("default-src 'none'", "script-src 'self'", "connect-src 'self'", "frame-ancestors 'none'"):
+            self.assertIn(directive, policy)
+        self.assertNotRegex(page.decode(), r"<script>|<style>| on[a-z]+=", "nothing inline for the policy to allow")
+        for part, kind in (("/front_panel.js", "text/javascript"), ("/front_panel.css", "text/css")):
+            status, headers, _ = self.send("GET", part, (self.host,))
+            self.assertEqual((status, headers["content-type"].split(";")[0]), (200, kind))
+
+    def test_head_405_and_401_say_what_http_asks(self):
+        status, headers, body = self.send("HEAD", "/", (self.host,))
+        self.assertEqual(status, 200)
+        self.assertGreater(int(headers["content-length"]), 1000)
+        self.assertEqual(body, b"", "a HEAD answer has no body")
+        status, headers, _ = self.send("DELETE", "/api/v1/fire", (self.host,))
+        self.assertEqual((status, headers["allow"]), (405, "POST"))
+        status, headers, _ = self.send("POST", "/", (self.host,))
+        self.assertEqual((status, headers["allow"]), (405, "GET, HEAD"))
+
+    def test_expect_100_continue_is_answered_at_once(self):
+        body = b'{"delay": 99}'
+        head = http_request("PUT", "/api/v1/channels/5", self.port,
+                            (self.host, "Content-Type: application/json", "Expect: 100-continue"), body)
+        head = head[:-len(body)]
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+            connection.sendall(head)
+            connection.settimeout(0.5)
+            self.assertTrue(connection.recv(100).startswith(b"HTTP/1.1 100 Continue\r\n"))
+            connection.settimeout(10)
+            connection.sendall(body)
+            self.assertEqual(parse_response(read_response(connection))[0], 200)
+        self.assertEqual(self.sim.state()["delay5"], "9900")
+
+    def test_http_1_0_keep_alive_is_honoured(self):
+        request = http_request("GET", "/api/v1/instrument", self.port, ("Connection: keep-alive",),
+                               version="HTTP/1.0")
+        with socket.create_connection(("127.0.0.1", self.port), timeout=5) as connection:
+            for _ in range(2):
+                connection.sendall(request)
+                status, headers, _ = parse_response(read_response(connection))
+                self.assertEqual((status, headers.get("connection", "").lower()), (200, "keep-alive"))
+
+    def test_a_request_whose_client_left_is_never_carried_out(self):
+        self.sim.command("fault delay=800")
+        first = Client(self.port)
+        self.addCleanup(first.connection.close)
+        answers = []
+        worker = threading.Thread(target=lambda: answers.append(first.request("POST", "/api/v1/fire")))
+        worker.start()
+        time.sleep(0.2)  # the first fire is under way; the next waits behind it
+        with socket.create_connection(("127.0.0.1", self.port)) as leaving:
+            leaving.sendall(http_request("POST", "/api/v1/fire", self.port, (self.host,)))
+            time.sleep(0.2)
+        worker.join()
+        self.assertEqual(answers, [(200, {"fired": True})])
+        time.sleep(0.5)
+        self.assertEqual(self.sim.state()["fired"], "1", "the fire of the client that left was dropped")
+
+
 class TokenTest(unittest.TestCase):
     def test_a_token_guards_the_api_and_a_wide_address_needs_one(self):
         folder = tempfile.mkdtemp()
@@ -230,16 +411,21 @@ class TokenTest(unittest.TestCase):
         simulator = start_simulator(link)
         sim = simulator.control
         token_file = os.path.join(folder, "token")
-        with open(token_file, "w") as out:
-            out.write("s3cret-token\n")
+        with open(token_file, "wb") as out:
+            out.write(b"\xef\xbb\xbfs3cret-token\t\r\n")  # as a Windows editor may save it
         server, port = start_server("--port", name, "--listen", "127.0.0.1:0", "--token-file",
                                     token_file if not UNDER_WINE else "Z:" + token_file.replace("/", "\\"))
         try:
-            self.assertEqual(once(port, "POST", "/api/v1/fire")[0], 401)
+            status, headers, _ = raw_exchange(port, http_request("POST", "/api/v1/fire", port, ("Host: localhost",)))
+            self.assertEqual((status, headers["www-authenticate"]), (401, 'Bearer realm="varek-server"'))
             self.assertEqual(once(port, "POST", "/api/v1/fire", token="s3cret-tokeN")[0], 401)
             self.assertEqual(once(port, "POST", "/api/v1/fire", token="s3cret-token"), (200, {"fired": True}))
+            for authorization in ("bearer s3cret-token", "BEARER  s3cret-token\t"):
+                request = http_request("POST", "/api/v1/fire", port, ("Host: localhost", "Authorization: " +
+                                                                       authorization))
+                self.assertEqual(raw_exchange(port, request)[0], 200, authorization)
             self.assertEqual(once(port, "GET", "/")[0], 200, "the page itself is no secret")
-            self.assertEqual(sim.command("requests"), "1")
+            self.assertEqual(sim.command("requests"), "3")
         finally:
             stop_server(server)
             simulator.stop()
@@ -247,6 +433,20 @@ class TokenTest(unittest.TestCase):
                               text=True, timeout=60)
         self.assertEqual(wide.returncode, 2)
         self.assertIn("give --token-file", wide.stderr)
+
+    def test_a_token_file_that_holds_more_than_a_token_is_refused(self):
+        folder = tempfile.mkdtemp()
+        large = os.path.join(folder, "large")
+        with open(large, "w") as out:
+            out.write("t" * 5000)
+        files = [large] + ([] if UNDER_WINE else ["/dev/zero"])
+        for token_file in files:
+            with self.subTest(token_file=token_file):
+                name = "Z:" + token_file.replace("/", "\\") if UNDER_WINE else token_file
+                result = subprocess.run(server_command("--port", "sim", "--token-file", name), capture_output=True,
+                                        text=True, timeout=60)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("larger than 4 KiB", result.stderr)
 
     def test_without_a_port_it_stops_and_says_how_to_name_one(self):
         environment = {key: value for key, value in os.environ.items() if key != "VAREK_PORT"}

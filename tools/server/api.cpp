@@ -1,5 +1,7 @@
 #include "api.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -14,15 +16,35 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* kApiPrefix = "/api/v1/";
+// Seconds a client is asked to wait before it tries a busy or portless instrument again.
+constexpr const char* kRetryAfterSeconds = "1";
+
+// The page and its parts, served from inside the program.
+struct StaticFile {
+    const char* path;
+    const char* content_type;
+    const char* const& content;
+};
+const StaticFile kStaticFiles[] = {
+    {"/", "text/html; charset=utf-8", kFrontPanelPage},
+    {"/front_panel.js", "text/javascript; charset=utf-8", kFrontPanelScript},
+    {"/front_panel.css", "text/css; charset=utf-8", kFrontPanelStyle},
+};
 
 // Paths and bodies come from clients and need not be UTF-8: what JSON cannot
 // carry is replaced rather than thrown over.
 ApiResponse Json(unsigned status, const json& body) {
-    return {status, "application/json", body.dump(-1, ' ', false, json::error_handler_t::replace)};
+    return {status, "application/json", body.dump(-1, ' ', false, json::error_handler_t::replace), {}};
 }
 
 ApiResponse Error(unsigned status, const std::string& message) {
     return Json(status, json{{"error", message}});
+}
+
+ApiResponse NotAllowed(const std::string& message, const std::string& allowed) {
+    ApiResponse answer = Error(405, message);
+    answer.headers.emplace_back("Allow", allowed);
+    return answer;
 }
 
 // A request body that is a JSON object with only `allowed` keys, at least one.
@@ -107,54 +129,108 @@ json InstrumentJson(const std::string& port, const Snapshot& snapshot) {
 
 }  // namespace
 
-Api::Api(InstrumentBackend& instrument, std::optional<std::string> token)
-    : instrument_(instrument), token_(std::move(token)) {}
+Api::Api(InstrumentBackend& instrument, std::optional<std::string> token, HostPolicy hosts)
+    : instrument_(instrument), token_(std::move(token)), hosts_(std::move(hosts)) {
+    if (token_) token_ = NormalizedToken(*token_);
+}
+
+std::string NormalizedToken(std::string token) {
+    static const std::string kByteOrderMark = "\xEF\xBB\xBF";
+    if (token.rfind(kByteOrderMark, 0) == 0) token.erase(0, kByteOrderMark.size());
+    const auto not_space = [](unsigned char c) { return !std::isspace(c); };
+    token.erase(token.begin(), std::find_if(token.begin(), token.end(), not_space));
+    token.erase(std::find_if(token.rbegin(), token.rend(), not_space).base(), token.end());
+    return token;
+}
 
 ApiResponse Api::TooLarge() {
     return Error(413, "the request body is larger than " + std::to_string(kMaxBodyBytes / 1024) + " KiB");
 }
 
+ApiResponse Api::Busy(const std::string& why) {
+    ApiResponse busy = Error(503, "the instrument is busy: " + why + "; try again shortly");
+    busy.headers.emplace_back("Retry-After", kRetryAfterSeconds);
+    return busy;
+}
+
 bool Api::Authorized(const std::string& authorization) const {
     if (!token_) return true;
-    const std::string expected = "Bearer " + *token_;
+    // The scheme in any letter case (RFC 9110), then the token as the file holds it.
+    const std::size_t space = authorization.find(' ');
+    const std::string scheme = authorization.substr(0, space);
+    bool bearer = scheme.size() == 6;
+    for (std::size_t i = 0; bearer && i < scheme.size(); ++i) {
+        bearer = std::tolower(static_cast<unsigned char>(scheme[i])) == "bearer"[i];
+    }
+    const std::string given = space == std::string::npos ? "" : NormalizedToken(authorization.substr(space));
+    const std::string& expected = *token_;
     // Every byte compared whatever differs, so that the time taken tells nothing.
-    unsigned difference = authorization.size() == expected.size() ? 0u : 1u;
+    unsigned difference = bearer && given.size() == expected.size() ? 0u : 1u;
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        const char given = i < authorization.size() ? authorization[i] : '\0';
-        difference |= static_cast<unsigned>(static_cast<unsigned char>(given) ^
-                                            static_cast<unsigned char>(expected[i]));
+        const char byte = i < given.size() ? given[i] : '\0';
+        difference |=
+            static_cast<unsigned>(static_cast<unsigned char>(byte) ^ static_cast<unsigned char>(expected[i]));
     }
     return difference == 0;
 }
 
 void Api::Handle(const ApiRequest& request, Respond respond) {
+    if (const auto refusal = RefuseForeign(request.head, hosts_)) {
+        return respond(Error(refusal->status, refusal->message));
+    }
+    // HEAD is GET without the body, which the HTTP layer leaves out.
+    const std::string method = request.head.method == "HEAD" ? "GET" : request.head.method;
     const std::string path = request.target.substr(0, request.target.find('?'));
-    if (path == "/" || path == "/index.html") {
-        if (request.method != "GET") return respond(Error(405, "the front panel is read with GET"));
-        return respond({200, "text/html; charset=utf-8", kFrontPanelPage});
+    for (const StaticFile& file : kStaticFiles) {
+        if (path != file.path && !(file.path == std::string("/") && path == "/index.html")) continue;
+        if (method != "GET") return respond(NotAllowed(path + " is read with GET", "GET, HEAD"));
+        return respond({200, file.content_type, file.content, {}});
     }
     if (path.rfind(kApiPrefix, 0) != 0) return respond(Error(404, "no such page: " + path));
     if (!Authorized(request.authorization)) {
-        return respond(Error(401, "this server needs the header Authorization: Bearer TOKEN"));
+        ApiResponse refusal = Error(401, "this server needs the header Authorization: Bearer TOKEN");
+        refusal.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"varek-server\"");
+        return respond(refusal);
     }
-    const std::string route = path.substr(std::string(kApiPrefix).size());
+    ApiRequest api_request = request;
+    api_request.head.method = method;
+    if (!api_request.ticket) api_request.ticket = std::make_shared<JobTicket>();
+    HandleApi(api_request, path.substr(std::string(kApiPrefix).size()), respond);
+}
+
+void Api::HandleApi(const ApiRequest& request, const std::string& route, const Respond& respond) {
+    const std::string path = kApiPrefix + route;
     const std::string& port = instrument_.port();
 
     // Runs `job` on the instrument and answers with `success()` or the reason it failed.
-    auto run = [this, respond, port](InstrumentBackend::Job job, std::function<ApiResponse()> success) {
-        instrument_.Submit(std::move(job), [=](JobResult result, bool ok, const VarekExchangeReport& report) {
-            if (result == JobResult::PortGone) {
-                return respond(Error(503, "the instrument's port " + port + " is gone (" +
-                                              VarekDescribeOutcome(report) +
-                                              "); the server tries it again every second"));
+    auto run = [this, respond, port, ticket = request.ticket](InstrumentBackend::Job job,
+                                                             std::function<ApiResponse()> success) {
+        auto done = [=](JobResult result, bool ok, const VarekExchangeReport& report) {
+            switch (result) {
+                case JobResult::Done:
+                    return respond(ok ? success() : Error(502, VarekDescribeOutcome(report)));
+                case JobResult::PortGone: {
+                    ApiResponse gone = Error(503, "the instrument's port " + port + " is gone (" +
+                                                      VarekDescribeOutcome(report) +
+                                                      "); the server tries it again every second");
+                    gone.headers.emplace_back("Retry-After", kRetryAfterSeconds);
+                    return respond(gone);
+                }
+                case JobResult::Busy:
+                    return respond(Busy("the requests waiting for it would take longer than " +
+                                        std::to_string(kRequestDeadline.count()) + " s"));
+                case JobResult::Expired:
+                    return respond(Busy("this request waited " + std::to_string(kRequestDeadline.count()) +
+                                        " s for its turn and was dropped, not carried out"));
+                case JobResult::Stopping:
+                    return respond(Error(503, "the server is shutting down; the request was not carried out"));
             }
-            if (!ok) return respond(Error(502, VarekDescribeOutcome(report)));
-            respond(success());
-        });
+        };
+        instrument_.Submit(std::move(job), std::move(done), ticket);
     };
     auto expect = [&](const char* method) {
-        if (request.method == method) return true;
-        respond(Error(405, "/api/v1/" + route + " takes " + method));
+        if (request.head.method == method) return true;
+        respond(NotAllowed(path + " takes " + method, method == std::string("GET") ? "GET, HEAD" : method));
         return false;
     };
     std::string error;

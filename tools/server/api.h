@@ -5,24 +5,33 @@
 #define VAREK_SERVER_API_H
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "instrument_service.h"
+#include "job_ticket.h"
+#include "request_guard.h"
 
 namespace varek::server {
 
 struct ApiRequest {
-    std::string method;  // GET, PUT, POST, ...
+    RequestHead head;    // the method, and where the request comes from
     std::string target;  // the path, with any query
     std::string body;
     std::string authorization;  // the Authorization header, "" when absent
+    // Its place in the instrument's queue, with its deadline; Handle makes
+    // one when the caller has none.
+    std::shared_ptr<JobTicket> ticket;
 };
 
 struct ApiResponse {
     unsigned status = 200;
     std::string content_type = "application/json";
     std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;  // beyond Content-Type
 };
 
 // The largest request body the API reads; a larger one is answered with 413.
@@ -33,7 +42,7 @@ public:
     using Respond = std::function<void(ApiResponse)>;
 
     // With a token, every /api request must carry "Authorization: Bearer TOKEN".
-    Api(InstrumentBackend& instrument, std::optional<std::string> token);
+    Api(InstrumentBackend& instrument, std::optional<std::string> token, HostPolicy hosts);
 
     // Answers `request` through `respond`, exactly once: at once, or from the
     // instrument's worker once the exchanges are done.
@@ -41,13 +50,22 @@ public:
 
     // The answer to a body over kMaxBodyBytes.
     static ApiResponse TooLarge();
+    // The answer to a request that waited past its deadline, or that found
+    // the server at its limit of connections.
+    static ApiResponse Busy(const std::string& why);
 
 private:
     bool Authorized(const std::string& authorization) const;
+    void HandleApi(const ApiRequest& request, const std::string& route, const Respond& respond);
 
     InstrumentBackend& instrument_;
     std::optional<std::string> token_;
+    HostPolicy hosts_;
 };
+
+// A token as a file or a header carries it, without what editors and
+// terminals add around it: a byte-order mark, and white space at either end.
+std::string NormalizedToken(std::string token);
 
 }  // namespace varek::server
 

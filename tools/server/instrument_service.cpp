@@ -10,6 +10,9 @@ namespace {
 
 // How often a lost port is tried again.
 constexpr std::chrono::seconds kReopenEvery{1};
+// However fast the instrument, no more jobs wait than this: each holds a
+// client's connection and its answer's memory.
+constexpr std::size_t kMaxWaitingJobs = 256;
 
 }  // namespace
 
@@ -21,20 +24,37 @@ InstrumentService::InstrumentService(std::string port, std::int32_t baud)
     worker_ = std::thread([this] { Work(); });
 }
 
-InstrumentService::~InstrumentService() {
+InstrumentService::~InstrumentService() { Stop(); }
+
+void InstrumentService::Stop() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
-    worker_.join();
+    if (worker_.joinable()) worker_.join();
 }
 
-void InstrumentService::Submit(Job job, Done done) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.emplace_back(std::move(job), std::move(done));
+InstrumentService::Clock::duration InstrumentService::ExpectedWait() const {
+    const auto ahead = static_cast<Clock::rep>(jobs_.size() + (running_ ? 1 : 0));
+    return typical_job_ * (ahead + 1);
+}
+
+void InstrumentService::Submit(Job job, Done done, std::shared_ptr<JobTicket> ticket) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    JobResult refusal = JobResult::Done;
+    if (stopping_) {
+        refusal = JobResult::Stopping;
+    } else if (jobs_.size() >= kMaxWaitingJobs || Clock::now() + ExpectedWait() > ticket->deadline()) {
+        refusal = JobResult::Busy;
     }
+    if (refusal != JobResult::Done) {
+        lock.unlock();
+        if (ticket->Withdraw()) done(refusal, false, VarekExchangeReport{});
+        return;
+    }
+    jobs_.push_back({std::move(job), std::move(done), std::move(ticket)});
+    lock.unlock();
     wake_.notify_one();
 }
 
@@ -44,9 +64,31 @@ bool InstrumentService::PortLost(const VarekExchangeReport& report) {
 }
 
 bool InstrumentService::Reopen() {
-    next_reopen_ = std::chrono::steady_clock::now() + kReopenEvery;
+    next_reopen_ = Clock::now() + kReopenEvery;
     gone_ = !device_.Open(HostPortName(port_.c_str()).c_str(), baud_);
     return !gone_;
+}
+
+bool InstrumentService::Run(Queued& next) {
+    if (Clock::now() > next.ticket->deadline()) {
+        if (next.ticket->Withdraw()) next.done(JobResult::Expired, false, VarekExchangeReport{});
+        return false;
+    }
+    // Withdrawn: its deadline passed or its client left, and it was answered then.
+    if (!next.ticket->Start()) return false;
+    if (gone_) {
+        next.done(JobResult::PortGone, false, device_.LastExchange());  // the open's reason
+        return false;
+    }
+    const bool ok = next.job(device_);
+    const bool lost = !ok && PortLost(device_.LastExchange());
+    if (lost) {
+        device_.Close();
+        gone_ = true;
+        next_reopen_ = Clock::now() + kReopenEvery;
+    }
+    next.done(lost ? JobResult::PortGone : JobResult::Done, ok, device_.LastExchange());
+    return true;
 }
 
 void InstrumentService::Work() {
@@ -57,29 +99,29 @@ void InstrumentService::Work() {
         } else {
             wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
         }
-        if (stopping_) return;
-        if (gone_ && std::chrono::steady_clock::now() >= next_reopen_) {
+        if (stopping_) break;
+        if (gone_ && Clock::now() >= next_reopen_) {
             lock.unlock();
             Reopen();
             lock.lock();
         }
         if (jobs_.empty()) continue;
-        auto [job, done] = std::move(jobs_.front());
+        Queued next = std::move(jobs_.front());
         jobs_.pop_front();
+        running_ = true;
         lock.unlock();
-        if (gone_) {
-            done(JobResult::PortGone, false, device_.LastExchange());  // the open's reason
-        } else {
-            const bool ok = job(device_);
-            const bool lost = !ok && PortLost(device_.LastExchange());
-            if (lost) {
-                device_.Close();
-                gone_ = true;
-                next_reopen_ = std::chrono::steady_clock::now() + kReopenEvery;
-            }
-            done(lost ? JobResult::PortGone : JobResult::Done, ok, device_.LastExchange());
-        }
+        const Clock::time_point started = Clock::now();
+        const bool ran = Run(next);
+        const Clock::duration took = Clock::now() - started;
         lock.lock();
+        running_ = false;
+        if (ran) typical_job_ = (typical_job_ * 3 + took) / 4;
+    }
+    std::deque<Queued> left;
+    left.swap(jobs_);
+    lock.unlock();
+    for (Queued& job : left) {
+        if (job.ticket->Withdraw()) job.done(JobResult::Stopping, false, VarekExchangeReport{});
     }
 }
 

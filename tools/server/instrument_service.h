@@ -2,6 +2,8 @@
 // request that touches the instrument is a job in its queue, so exchanges
 // never overlap, however many clients there are. When the port goes away
 // (an adapter unplugged) the service says so and reopens it every second.
+// A job waits no longer than its ticket's deadline, and a queue too deep to
+// serve within that deadline refuses new jobs at once.
 #ifndef VAREK_SERVER_INSTRUMENT_SERVICE_H
 #define VAREK_SERVER_INSTRUMENT_SERVICE_H
 
@@ -9,10 +11,12 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "job_ticket.h"
 #include "varek/varek_ddg.h"
 
 namespace varek::server {
@@ -21,6 +25,9 @@ namespace varek::server {
 enum class JobResult {
     Done,      // the job ran; its result and the connection's record say how
     PortGone,  // the port went away, before the job or during it
+    Busy,      // refused on arrival: the jobs ahead would outlast its deadline
+    Expired,   // its deadline passed while it waited; it never ran
+    Stopping,  // the server is shutting down; it never ran
 };
 
 // Where jobs for the instrument go: the service, or a stand-in for fuzzing.
@@ -29,12 +36,13 @@ public:
     // A job runs with the open connection; it returns false when an
     // operation failed (the connection's record says why).
     using Job = std::function<bool(VarekDDG&)>;
-    // Hears how the job went, on the thread that ran it.
+    // Hears how the job went, on the thread that settled it. It is not
+    // called for a job whose ticket someone else withdrew: that one answers.
     using Done = std::function<void(JobResult, bool ok, const VarekExchangeReport& report)>;
 
     virtual ~InstrumentBackend() = default;
     virtual const std::string& port() const = 0;
-    virtual void Submit(Job job, Done done) = 0;
+    virtual void Submit(Job job, Done done, std::shared_ptr<JobTicket> ticket) = 0;
 };
 
 class InstrumentService : public InstrumentBackend {
@@ -48,22 +56,40 @@ public:
 
     const std::string& port() const override { return port_; }
     // Queues `job` for the worker thread; `done` hears how it went.
-    void Submit(Job job, Done done) override;
+    void Submit(Job job, Done done, std::shared_ptr<JobTicket> ticket) override;
+    // Lets the running job end, answers every waiting one with Stopping,
+    // and joins the worker. Later jobs are answered with Stopping at once.
+    void Stop();
 
 private:
+    struct Queued {
+        Job job;
+        Done done;
+        std::shared_ptr<JobTicket> ticket;
+    };
+    using Clock = std::chrono::steady_clock;
+
     void Work();
+    // Runs `next` unless it was withdrawn or is past its deadline; true when
+    // it reached the instrument.
+    bool Run(Queued& next);
     // Whether the failure in `report` means the port itself went away.
     static bool PortLost(const VarekExchangeReport& report);
     bool Reopen();
+    // How long the jobs waiting now, and one more, may be expected to take.
+    Clock::duration ExpectedWait() const;
 
     const std::string port_;
     const std::int32_t baud_;
     VarekDDG device_;
     bool gone_ = false;
-    std::chrono::steady_clock::time_point next_reopen_{};
+    Clock::time_point next_reopen_{};
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::pair<Job, Done>> jobs_;
+    std::deque<Queued> jobs_;
+    bool running_ = false;
+    // A running average of how long a job takes, the basis of ExpectedWait.
+    Clock::duration typical_job_{};
     bool stopping_ = false;
     std::thread worker_;
 };

@@ -2,12 +2,14 @@
 // clients as JSON over HTTP, with a front panel page.
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "api.h"
 #include "embedded_instrument.h"
@@ -21,6 +23,12 @@ using namespace varek::server;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+constexpr std::size_t kDefaultMaxConnections = 64;
+// A token file holds a token, not a document: reading stops here.
+constexpr std::size_t kMaxTokenFileBytes = 4096;
+// Once asked to stop, the server waits this long at most for answers to go out.
+constexpr std::chrono::seconds kShutdownGrace{5};
+
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -28,13 +36,18 @@ struct UsageError : std::runtime_error {
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: varek-server [--port PORT] [--baud N] [--listen HOST:PORT] [--token-file FILE]\n"
+                 "                    [--allow-host NAME]... [--max-connections N]\n"
                  "Opens the instrument on PORT (COM12, /dev/ttyUSB0; sim for a simulated instrument on\n"
                  "Linux; default: the environment variable VAREK_PORT) and serves it over HTTP: JSON under\n"
                  "/api/v1/ and a front panel at /. Every request that reaches the instrument waits its\n"
-                 "turn in one queue. Listens on 127.0.0.1:8470 unless --listen says otherwise; an address\n"
-                 "beyond this machine needs --token-file, whose first line every API request must then\n"
-                 "carry as \"Authorization: Bearer TOKEN\".\n"
-                 "Exit codes: 1 the port or the address failed, 2 a usage error.\n");
+                 "turn in one queue, for at most 10 s. Listens on 127.0.0.1:8470 unless --listen says\n"
+                 "otherwise; an address beyond this machine needs --token-file, whose first line every\n"
+                 "API request must then carry as \"Authorization: Bearer TOKEN\".\n"
+                 "Requests must name this server as their Host: its address, a loopback name, or a NAME\n"
+                 "given with --allow-host (such as a reverse proxy's). At most N connections at once\n"
+                 "(default %zu); more are answered 503.\n"
+                 "Exit codes: 1 the port or the address failed, 2 a usage error.\n",
+                 kDefaultMaxConnections);
 }
 
 struct Options {
@@ -43,15 +56,32 @@ struct Options {
     std::string host = "127.0.0.1";
     unsigned short listen_port = 8470;
     std::optional<std::string> token;
+    std::vector<std::string> allowed_hosts;
+    std::size_t max_connections = kDefaultMaxConnections;
 };
 
 std::string TokenFrom(const std::string& file) {
-    std::ifstream in(file);
-    std::string token;
-    if (!in || !std::getline(in, token)) throw UsageError("cannot read the token file " + file);
-    while (!token.empty() && (token.back() == '\r' || token.back() == ' ')) token.pop_back();
+    std::ifstream in(file, std::ios::binary);
+    std::string content(kMaxTokenFileBytes + 1, '\0');
+    if (in) in.read(&content[0], static_cast<std::streamsize>(content.size()));
+    if (!in && !in.eof()) throw UsageError("cannot read the token file " + file);
+    content.resize(static_cast<std::size_t>(in.gcount()));
+    if (content.size() > kMaxTokenFileBytes) {
+        throw UsageError("the token file " + file + " is larger than 4 KiB: it should hold the token alone");
+    }
+    const std::string token = NormalizedToken(content.substr(0, content.find('\n')));
     if (token.empty()) throw UsageError("the token file " + file + " holds no token on its first line");
     return token;
+}
+
+// `text` as a whole number from 1 to `high`, or nothing.
+std::optional<unsigned long> PositiveNumber(const std::string& text, unsigned long high) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const unsigned long value = std::stoul(text);
+    if (value == 0 || value > high) return std::nullopt;
+    return value;
 }
 
 bool IsLoopback(const std::string& host) {
@@ -94,6 +124,15 @@ Options ParseOptions(int argc, char** argv) {
             options.listen_port = static_cast<unsigned short>(std::stoi(number));
         } else if (arg == "--token-file") {
             options.token = TokenFrom(value);
+        } else if (arg == "--allow-host") {
+            if (value.empty() || value.find_first_of(" /:@") != std::string::npos) {
+                throw UsageError("--allow-host takes a host name, such as lab-pc.example.org, got " + value);
+            }
+            options.allowed_hosts.push_back(value);
+        } else if (arg == "--max-connections") {
+            const auto count = PositiveNumber(value, 65535);
+            if (!count) throw UsageError("--max-connections takes a whole number from 1 to 65535, got " + value);
+            options.max_connections = *count;
         } else {
             throw UsageError("unknown argument " + arg + " (varek-server --help)");
         }
@@ -124,17 +163,29 @@ int Run(int argc, char** argv) {
         }
         port = simulated->port();
     }
-    InstrumentService instrument(port, options.baud);
-    Api api(instrument, options.token);
+    // Declared first, so that it outlives the instrument's worker, which
+    // posts answers to it until it is joined.
     boost::asio::io_context io;
-    HttpServer server(io, options.host, options.listen_port, api);
+    InstrumentService instrument(port, options.baud);
+    Api api(instrument, options.token, HostPolicy{options.host, options.allowed_hosts});
+    HttpServer server(io, options.host, options.listen_port, api, options.max_connections);
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&io](const boost::system::error_code&, int) { io.stop(); });
+    bool stopping = false;
+    signals.async_wait([&](const boost::system::error_code& error, int) {
+        if (error) return;
+        // Take nothing new; let the running exchange end and answer the
+        // waiting requests; then close once their answers are out.
+        server.Shutdown();
+        instrument.Stop();
+        stopping = true;
+    });
     const bool v6 = options.host.find(':') != std::string::npos;
     std::printf("listening on http://%s%s%s:%u/ (instrument on %s%s)\n", v6 ? "[" : "", options.host.c_str(),
                 v6 ? "]" : "", server.port(), port.c_str(), simulated ? ", simulated" : "");
     std::fflush(stdout);
-    io.run();
+    while (!stopping && io.run_one() > 0) {
+    }
+    io.run_for(kShutdownGrace);
     return 0;
 }
 

@@ -58,6 +58,11 @@ void Simulator::ReadLine(std::chrono::nanoseconds wait) {
          wait = std::chrono::nanoseconds(0)) {
         DropStalePartialRequest();
         received_.insert(received_.end(), chunk, chunk + got);
+        received_total_ += got;
+        if (received_.size() > kReceivedKept) {
+            received_.erase(received_.begin(),
+                            received_.end() - static_cast<std::ptrdiff_t>(kReceivedKept));
+        }
         for (const VarekFrame& request : assembler_.Feed(chunk, got)) Answer(request);
     }
 }
@@ -131,11 +136,11 @@ void Simulator::WriteDue() {
 }
 
 void Simulator::SettleInput(int quiet_ms) {
-    std::size_t seen = 0;
+    std::uint64_t seen = 0;
     do {
-        seen = received_.size();
+        seen = received_total_;
         if (line_up()) ReadLine(std::chrono::milliseconds(quiet_ms));
-    } while (line_up() && received_.size() != seen);
+    } while (line_up() && received_total_ != seen);
 }
 
 std::string Simulator::HandleCommand(const std::string& line) {

@@ -90,7 +90,11 @@ private:
     RequestAssembler assembler_;
     std::deque<FaultPlan> queued_faults_;
     std::deque<Scheduled> output_;
+    // What the host wrote, its latest bytes only: a simulator may serve a
+    // server for months.
+    static constexpr std::size_t kReceivedKept = 64 * 1024;
     std::vector<std::uint8_t> received_;
+    std::uint64_t received_total_ = 0;
     std::vector<std::uint8_t> last_request_;
     std::uint64_t request_count_ = 0;
 };
