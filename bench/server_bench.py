@@ -63,7 +63,7 @@ def main():
 
             def ask(method, path, expected=(200,)):
                 # As lean as the direct call: one prepared request, the answer read to its length.
-                connection.sendall(f"{method} {path} HTTP/1.1\r\nHost: bench\r\nContent-Length: 0\r\n\r\n".encode())
+                connection.sendall(f"{method} {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n".encode())
                 answer = b""
                 while b"\r\n\r\n" not in answer:
                     answer += connection.recv(65536)

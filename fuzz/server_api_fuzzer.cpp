@@ -32,6 +32,7 @@ private:
 
 // The next line of `input` from `at`, which moves past it.
 std::string NextLine(const std::string& input, std::size_t& at) {
+    if (at >= input.size()) return "";
     const std::size_t end = std::min(input.find('\n', at), input.size());
     std::string line = input.substr(at, end - at);
     at = end + 1;
@@ -66,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     request.authorization = (data[1] & 2) != 0 ? "bearer  token " : "Bearer tokem";
 
     ClosedInstrument instrument((data[1] & 4) != 0);
-    varek::server::Api api(instrument, (data[1] & 1) != 0 ? std::optional<std::string>("token") : std::nullopt,
+    varek::server::Api api(instrument,
+                           (data[1] & 1) != 0 ? std::optional<std::string>("token") : std::nullopt,
                            varek::server::HostPolicy{"127.0.0.1", {"lab-pc"}});
     int answers = 0;
     api.Handle(request, [&answers](const varek::server::ApiResponse& response) {

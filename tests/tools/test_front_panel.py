@@ -1,15 +1,19 @@
 """varek-server's front panel in a real browser (headless Chromium through
 Selenium), against the simulated instrument: the page loads without console
 errors, draws eight channel rows, sets a delay through its form, and shows
-an instrument failure's reason.
+an instrument failure's reason; and a page from another origin, opened in
+the same browser, cannot fire the instrument.
 
     test_front_panel.py VAREK_SERVER VAREK_SIM      (Debian's python3, with python3-selenium)
 """
+import http.server
 import os
 import re
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 from selenium import webdriver
@@ -21,6 +25,43 @@ SERVER, SIM = sys.argv[1:3]
 del sys.argv[1:]
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 from sim_process import SimProcess  # noqa: E402
+
+# A page from elsewhere that tries what any web page may do without asking:
+# a no-cors fetch and a text/plain form post (whose body can be made to look
+# like JSON). It says in its title when both have been sent.
+FOREIGN_PAGE = """<!DOCTYPE html><html><body>
+<iframe name="sink"></iframe>
+<form id="post" method="POST" action="{api}/fire" enctype="text/plain" target="sink">
+<input type="hidden" name='{{"x": "' value='"}}'></form>
+<script>
+fetch("{api}/fire", {{method: "POST", mode: "no-cors"}})
+  .catch(() => null)
+  .then(() => fetch("{api}/channels/1", {{method: "PUT", mode: "no-cors", body: '{{"delay": 4242}}'}}))
+  .catch(() => null)
+  .then(() => {{
+    document.querySelector("iframe").addEventListener("load", () => {{ document.title = "sent"; }});
+    document.getElementById("post").submit();
+  }});
+</script></body></html>"""
+
+
+def serve_foreign_page(page):
+    """Serves `page` at / of a loopback origin of its own; returns (server, url)."""
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            body = page.encode()
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, f"http://127.0.0.1:{server.server_address[1]}/"
 
 
 
@@ -79,6 +120,21 @@ class FrontPanelTest(unittest.TestCase):
         pulse = self.browser.find_elements(By.CSS_SELECTOR, "#diagram rect.pulse")[3]
         # Drawn to scale: a pulse from 300 to 400 on an axis that ends at 400.
         self.assertGreater(float(pulse.get_attribute("width")), 100)
+
+    def test_a_page_from_another_origin_cannot_fire_or_set(self):
+        server, url = serve_foreign_page(FOREIGN_PAGE.format(api=self.url + "api/v1"))
+        try:
+            self.browser.get("about:blank")  # the panel's polling ends with it
+            time.sleep(0.3)
+            self.command("reset")
+            self.browser.get(url)
+            WebDriverWait(self.browser, 20).until(lambda b: b.title == "sent")
+            time.sleep(0.5)
+            state = self.sim.control.state()
+            self.assertEqual((state["fired"], state["delay1"]), ("0", "0"))
+            self.assertEqual(self.command("received"), "", "nothing reached the instrument")
+        finally:
+            server.shutdown()
 
     def test_an_instrument_failure_shows_its_reason(self):
         self.command("fault silent")

@@ -204,26 +204,25 @@ void Api::HandleApi(const ApiRequest& request, const std::string& route, const R
 
     // Runs `job` on the instrument and answers with `success()` or the reason it failed.
     auto run = [this, respond, port, ticket = request.ticket](InstrumentBackend::Job job,
-                                                             std::function<ApiResponse()> success) {
+                                                              std::function<ApiResponse()> success) {
         auto done = [=](JobResult result, bool ok, const VarekExchangeReport& report) {
             switch (result) {
-                case JobResult::Done:
-                    return respond(ok ? success() : Error(502, VarekDescribeOutcome(report)));
-                case JobResult::PortGone: {
-                    ApiResponse gone = Error(503, "the instrument's port " + port + " is gone (" +
-                                                      VarekDescribeOutcome(report) +
-                                                      "); the server tries it again every second");
-                    gone.headers.emplace_back("Retry-After", kRetryAfterSeconds);
-                    return respond(gone);
-                }
-                case JobResult::Busy:
-                    return respond(Busy("the requests waiting for it would take longer than " +
-                                        std::to_string(kRequestDeadline.count()) + " s"));
-                case JobResult::Expired:
-                    return respond(Busy("this request waited " + std::to_string(kRequestDeadline.count()) +
-                                        " s for its turn and was dropped, not carried out"));
-                case JobResult::Stopping:
-                    return respond(Error(503, "the server is shutting down; the request was not carried out"));
+            case JobResult::Done: return respond(ok ? success() : Error(502, VarekDescribeOutcome(report)));
+            case JobResult::PortGone: {
+                ApiResponse gone =
+                    Error(503, "the instrument's port " + port + " is gone (" + VarekDescribeOutcome(report) +
+                                   "); the server tries it again every second");
+                gone.headers.emplace_back("Retry-After", kRetryAfterSeconds);
+                return respond(gone);
+            }
+            case JobResult::Busy:
+                return respond(Busy("the requests waiting for it would take longer than " +
+                                    std::to_string(kRequestDeadline.count()) + " s"));
+            case JobResult::Expired:
+                return respond(Busy("this request waited " + std::to_string(kRequestDeadline.count()) +
+                                    " s for its turn and was dropped, not carried out"));
+            case JobResult::Stopping:
+                return respond(Error(503, "the server is shutting down; the request was not carried out"));
             }
         };
         instrument_.Submit(std::move(job), std::move(done), ticket);

@@ -73,7 +73,10 @@ struct ConnectionRegistry {
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
     HttpSession(tcp::socket socket, Api& api, std::shared_ptr<ConnectionRegistry> registry)
-        : stream_(std::move(socket)), deadline_(stream_.get_executor()), api_(api), registry_(std::move(registry)) {
+        : stream_(std::move(socket)),
+          deadline_(stream_.get_executor()),
+          api_(api),
+          registry_(std::move(registry)) {
         registry_->sessions.insert(this);
     }
     ~HttpSession() { registry_->sessions.erase(this); }
@@ -86,10 +89,9 @@ public:
         parser_.emplace();
         parser_->body_limit(kMaxBodyBytes);
         stream_.expires_after(kClientTimeLimit);
-        http::async_read_header(stream_, buffer_, *parser_,
-                                [self = shared_from_this()](beast::error_code error, std::size_t) {
-                                    self->OnHeader(error);
-                                });
+        http::async_read_header(
+            stream_, buffer_, *parser_,
+            [self = shared_from_this()](beast::error_code error, std::size_t) { self->OnHeader(error); });
     }
 
     void CloseIfIdle() {
@@ -109,15 +111,17 @@ private:
         }
         // The client waits for this before it sends the body (curl: a second).
         continue_.emplace(http::status::continue_, request.version());
-        http::async_write(stream_, *continue_, [self = shared_from_this()](beast::error_code failed, std::size_t) {
-            if (failed) return self->Close();
-            self->ReadBody();
-        });
+        http::async_write(stream_, *continue_,
+                          [self = shared_from_this()](beast::error_code failed, std::size_t) {
+                              if (failed) return self->Close();
+                              self->ReadBody();
+                          });
     }
 
     void ReadBody() {
-        http::async_read(stream_, buffer_, *parser_,
-                         [self = shared_from_this()](beast::error_code error, std::size_t) { self->OnRead(error); });
+        http::async_read(
+            stream_, buffer_, *parser_,
+            [self = shared_from_this()](beast::error_code error, std::size_t) { self->OnRead(error); });
     }
 
     void OnRead(beast::error_code error) {
@@ -157,7 +161,8 @@ private:
     // deadline, and withdraw it if the client leaves.
     void Watch() {
         deadline_.expires_at(ticket_->deadline());
-        deadline_.async_wait([self = shared_from_this()](beast::error_code error) { self->OnDeadline(error); });
+        deadline_.async_wait(
+            [self = shared_from_this()](beast::error_code error) { self->OnDeadline(error); });
         peeking_ = true;
         stream_.socket().async_receive(asio::buffer(&peeked_, 1), tcp::socket::message_peek,
                                        [self = shared_from_this()](beast::error_code error, std::size_t got) {
@@ -316,7 +321,8 @@ void HttpServer::TurnAway(tcp::socket socket) {
         char discard[512];
     };
     auto away = std::make_shared<TurnedAway>(std::move(socket));
-    away->response = Serialized(Api::Busy("the server holds as many connections as it takes"), 11, false, false);
+    away->response =
+        Serialized(Api::Busy("the server holds as many connections as it takes"), 11, false, false);
     http::async_write(away->socket, away->response, [away](beast::error_code error, std::size_t) {
         beast::error_code ignored;
         if (error) {

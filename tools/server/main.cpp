@@ -131,7 +131,8 @@ Options ParseOptions(int argc, char** argv) {
             options.allowed_hosts.push_back(value);
         } else if (arg == "--max-connections") {
             const auto count = PositiveNumber(value, 65535);
-            if (!count) throw UsageError("--max-connections takes a whole number from 1 to 65535, got " + value);
+            if (!count)
+                throw UsageError("--max-connections takes a whole number from 1 to 65535, got " + value);
             options.max_connections = *count;
         } else {
             throw UsageError("unknown argument " + arg + " (varek-server --help)");

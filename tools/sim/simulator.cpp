@@ -60,8 +60,7 @@ void Simulator::ReadLine(std::chrono::nanoseconds wait) {
         received_.insert(received_.end(), chunk, chunk + got);
         received_total_ += got;
         if (received_.size() > kReceivedKept) {
-            received_.erase(received_.begin(),
-                            received_.end() - static_cast<std::ptrdiff_t>(kReceivedKept));
+            received_.erase(received_.begin(), received_.end() - static_cast<std::ptrdiff_t>(kReceivedKept));
         }
         for (const VarekFrame& request : assembler_.Feed(chunk, got)) Answer(request);
     }
