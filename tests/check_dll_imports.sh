@@ -9,7 +9,7 @@ echo "$dll imports:"; echo "$imports" | sed 's/^/  /'
 status=0
 while read -r name; do
   case "${name,,}" in
-    kernel32.dll|msvcrt.dll|ntdll.dll|advapi32.dll|user32.dll|ws2_32.dll|ucrtbase.dll|api-ms-win-*) ;;
+    kernel32.dll|msvcrt.dll|ntdll.dll|advapi32.dll|setupapi.dll|user32.dll|ws2_32.dll|ucrtbase.dll|api-ms-win-*) ;;
     *) echo "not a system DLL: $name" >&2; status=1 ;;
   esac
 done <<<"$imports"

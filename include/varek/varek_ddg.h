@@ -46,6 +46,10 @@ struct VarekTimingConfig {
 class VAREK_API VarekDDG {
 public:
     static constexpr std::int32_t CHANNEL_COUNT = 8;
+    // Trigger modes 0..TRIGGER_MODE_COUNT - 1, as VarekTriggerMode names them.
+    static constexpr std::int32_t TRIGGER_MODE_COUNT = 3;
+    // The baud rate the C interface opens at when the host gives none.
+    static constexpr std::int32_t DEFAULT_BAUD = 115200;
 
     static constexpr std::uint8_t FRAME_HEAD0 = 0xEB;
     static constexpr std::uint8_t FRAME_HEAD1 = 0x90;

@@ -50,6 +50,72 @@ VAREK_API int32_t varekx_read_status(VarekHandle handle, VarekxStatus* status);
 VAREK_API void varekx_limits(int32_t* channel_count, int64_t* max_timing_value, double* min_trigger_freq,
                              double* max_trigger_freq);
 
+/* The library's limits and defaults, for hosts that show or check them (the
+ * successor of varekx_limits, with room to grow at the end). */
+typedef struct VarekxLimits {
+    int32_t channel_count;      /* channels 1..channel_count */
+    int32_t trigger_mode_count; /* trigger modes 0..trigger_mode_count - 1 */
+    int64_t max_timing_value;   /* delays and pulse widths 0..max_timing_value */
+    double min_trigger_freq;    /* internal trigger frequencies above this (exclusive) */
+    double max_trigger_freq;    /* ... up to and including this */
+    int32_t default_baud;       /* what varek_init opens at for a baud of 0 */
+} VarekxLimits;
+
+/* Fills *LIMITS; a null LIMITS is ignored. */
+VAREK_API void varekx_get_limits(VarekxLimits* limits);
+
+/* The arguments varekx_check_argument knows. */
+#define VAREKX_ARGUMENT_CHANNEL 0      /* WHOLE: a channel number */
+#define VAREKX_ARGUMENT_DELAY 1        /* WHOLE: a delay */
+#define VAREKX_ARGUMENT_PULSE_WIDTH 2  /* WHOLE: a pulse width */
+#define VAREKX_ARGUMENT_FREQUENCY 3    /* REAL: an internal trigger frequency */
+#define VAREKX_ARGUMENT_TRIGGER_MODE 4 /* WHOLE: a trigger mode */
+
+/* Checks one value as the library checks it before sending, without sending:
+ * returns 0 when it may be sent (WHY then holds ""), else the length of the
+ * reason, written into WHY as varekx_last_error writes ("channel 9 is outside
+ * 1..8"); -1 for an ARGUMENT it does not know. */
+VAREK_API int32_t varekx_check_argument(int32_t argument, int64_t whole, double real, char* why,
+                                        int32_t why_size);
+
+/* How the last operation on a handle ended, as varekx_last_outcome gives it.
+ * Later kinds are added at the end; none is ever renumbered. */
+#define VAREKX_OUTCOME_SUCCEEDED 0
+#define VAREKX_OUTCOME_UNFINISHED 1              /* stopped without a result (out of memory) */
+#define VAREKX_OUTCOME_OPEN_FAILED 2             /* the port did not open */
+#define VAREKX_OUTCOME_NOT_OPEN 3                /* the connection is not open */
+#define VAREKX_OUTCOME_ARGUMENT_REJECTED 4       /* refused before anything was sent */
+#define VAREKX_OUTCOME_WRITE_INCOMPLETE 5        /* the request did not go out whole */
+#define VAREKX_OUTCOME_READ_FAILED 6             /* the port failed while the reply was awaited */
+#define VAREKX_OUTCOME_NOTHING_ARRIVED 7         /* not one byte before the time-out */
+#define VAREKX_OUTCOME_NO_FRAME_HEAD 8           /* bytes, but no frame head among them */
+#define VAREKX_OUTCOME_FRAME_INCOMPLETE 9        /* a frame that stopped short */
+#define VAREKX_OUTCOME_LENGTH_FIELD_TOO_SMALL 10 /* a length field below the smallest frame's */
+#define VAREKX_OUTCOME_BAD_TAIL 11               /* a whole frame with a wrong tail byte */
+#define VAREKX_OUTCOME_BAD_CHECKSUM 12           /* a whole frame with a wrong checksum */
+#define VAREKX_OUTCOME_PAYLOAD_TOO_SHORT 13      /* a query's reply that carries too little */
+#define VAREKX_OUTCOME_REFUSED 14                /* the instrument said no */
+
+/* The last operation's outcome on HANDLE, one of VAREKX_OUTCOME_*; -1 for a
+ * null handle. */
+VAREK_API int32_t varekx_last_outcome(VarekHandle handle);
+
+/* What varek_init does (the same names, usb:VID:PID[:SERIAL] among them, and
+ * 0 or less for 115200), and when it returns null, why: no such port, busy,
+ * no permission, line settings refused, a usb: name that matches no port or
+ * several. WHY gets the NUL-terminated reason cut to fit WHY_SIZE bytes, as
+ * varekx_last_error writes it, and "" when the open succeeded. */
+VAREK_API VarekHandle varekx_open(const char* port_name, int32_t baud, char* why, int32_t why_size);
+
+/* This machine's serial ports as text: one line a port, ending in a newline,
+ * its fields separated by tabs in this order: name, description, USB vendor
+ * id, USB product id, serial number, manufacturer, product, location, the
+ * /dev/serial/by-id link, and the usb: name that opens it by identity ("" for
+ * any of them the system does not know). UTF-8; a tab or line break inside a
+ * value becomes a blank. Written into BUFFER as varekx_last_error writes;
+ * returns the whole text's length. */
+VAREK_API int32_t varekx_list_ports(char* buffer, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif

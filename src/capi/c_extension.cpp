@@ -1,10 +1,10 @@
 // The varekx_ extensions. Like the varek_ functions they let no exception
 // cross into the host.
-#include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "capi/handle.h"
+#include "capi/host_text.h"
+#include "varek/rules.h"
 #include "varek/varek_ext.h"
 
 namespace {
@@ -12,17 +12,14 @@ namespace {
 static_assert(VarekDDG::CHANNEL_COUNT == sizeof(VarekxStatus{}.delay) / sizeof(std::int64_t),
               "one entry a channel in the C record");
 
-// Copies what fits of `message` into the host's buffer, NUL-terminated and
-// never ending inside a UTF-8 sequence; returns the whole length.
-std::int32_t WriteMessage(const char* message, std::size_t length, char* buffer, std::int32_t size) {
-    if (buffer != nullptr && size > 0) {
-        std::size_t cut = std::min(length, static_cast<std::size_t>(size) - 1);
-        while (cut > 0 && cut < length && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;
-        std::memcpy(buffer, message, cut);
-        buffer[cut] = '\0';
-    }
-    return static_cast<std::int32_t>(length);
-}
+// The C names of the outcomes are VarekOutcome's numbers.
+static_assert(VAREKX_OUTCOME_UNFINISHED == static_cast<int>(VarekOutcome::Unfinished) &&
+                  VAREKX_OUTCOME_ARGUMENT_REJECTED == static_cast<int>(VarekOutcome::ArgumentRejected) &&
+                  VAREKX_OUTCOME_READ_FAILED == static_cast<int>(VarekOutcome::ReadFailed) &&
+                  VAREKX_OUTCOME_REFUSED == static_cast<int>(VarekOutcome::Refused),
+              "the outcomes' C numbers follow VarekOutcome");
+
+const char kNoMemory[] = "out of memory while describing the failure";
 
 }  // namespace
 
@@ -31,11 +28,10 @@ extern "C" {
 std::int32_t varekx_last_error(VarekHandle handle, char* buffer, std::int32_t size) {
     if (handle == nullptr) return -1;
     try {
-        const std::string message = VarekDescribeOutcome(varek::ToConnection(handle)->LastExchange());
-        return WriteMessage(message.data(), message.size(), buffer, size);
+        return varek::WriteHostText(VarekDescribeOutcome(varek::ToConnection(handle)->LastExchange()), buffer,
+                                    size);
     } catch (...) {
-        static const char kNoMemory[] = "out of memory while describing the failure";
-        return WriteMessage(kNoMemory, sizeof kNoMemory - 1, buffer, size);
+        return varek::WriteHostText(kNoMemory, buffer, size);
     }
 }
 
@@ -73,6 +69,39 @@ void varekx_limits(std::int32_t* channel_count, std::int64_t* max_timing_value, 
     if (max_timing_value != nullptr) *max_timing_value = VarekDDG::MAX_TIMING_VALUE;
     if (min_trigger_freq != nullptr) *min_trigger_freq = VarekDDG::MIN_INTERNAL_TRIGGER_FREQ;
     if (max_trigger_freq != nullptr) *max_trigger_freq = VarekDDG::MAX_INTERNAL_TRIGGER_FREQ;
+}
+
+void varekx_get_limits(VarekxLimits* limits) {
+    if (limits == nullptr) return;
+    limits->channel_count = VarekDDG::CHANNEL_COUNT;
+    limits->trigger_mode_count = VarekDDG::TRIGGER_MODE_COUNT;
+    limits->max_timing_value = VarekDDG::MAX_TIMING_VALUE;
+    limits->min_trigger_freq = VarekDDG::MIN_INTERNAL_TRIGGER_FREQ;
+    limits->max_trigger_freq = VarekDDG::MAX_INTERNAL_TRIGGER_FREQ;
+    limits->default_baud = VarekDDG::DEFAULT_BAUD;
+}
+
+std::int32_t varekx_check_argument(std::int32_t argument, std::int64_t whole, double real, char* why,
+                                   std::int32_t why_size) {
+    try {
+        std::string rejection;
+        switch (argument) {
+        case VAREKX_ARGUMENT_CHANNEL: rejection = VarekChannelRejection(whole); break;
+        case VAREKX_ARGUMENT_DELAY: rejection = VarekDelayRejection(whole); break;
+        case VAREKX_ARGUMENT_PULSE_WIDTH: rejection = VarekPulseWidthRejection(whole); break;
+        case VAREKX_ARGUMENT_FREQUENCY: rejection = VarekFrequencyRejection(real); break;
+        case VAREKX_ARGUMENT_TRIGGER_MODE: rejection = VarekTriggerModeRejection(whole); break;
+        default: varek::WriteHostText("", why, why_size); return -1;
+        }
+        return varek::WriteHostText(rejection, why, why_size);
+    } catch (...) {
+        return varek::WriteHostText(kNoMemory, why, why_size);
+    }
+}
+
+std::int32_t varekx_last_outcome(VarekHandle handle) {
+    if (handle == nullptr) return -1;
+    return static_cast<std::int32_t>(varek::ToConnection(handle)->LastExchange().outcome);
 }
 
 }  // extern "C"

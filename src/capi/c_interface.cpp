@@ -1,15 +1,12 @@
 // The exported C functions. No exception and no allocation failure may cross
 // into the host: they become a null handle or VAREK_FAILED.
-#include <new>
+#include <string>
 
 #include "capi/handle.h"
-#include "capi/port_name.h"
 #include "varek/varek.h"
 #include "varek/varek_ddg.h"
 
 namespace {
-
-constexpr std::int32_t kDefaultBaud = 115200;
 
 template <typename Operation>
 std::int32_t Run(VarekHandle handle, Operation&& operation) noexcept {
@@ -28,16 +25,8 @@ extern "C" {
 VarekHandle varek_init(const char* port_name, std::int32_t baud) {
     if (port_name == nullptr) return nullptr;
     try {
-        const std::basic_string<PortNameChar> name = varek::HostPortName(port_name);
-        if (name.empty()) return nullptr;
-        VarekDDG* connection = new (std::nothrow) VarekDDG();
-        if (connection == nullptr) return nullptr;
-        if (!connection->Open(name.c_str(), baud > 0 ? baud : kDefaultBaud)) {
-            connection->Close();
-            delete connection;
-            return nullptr;
-        }
-        return reinterpret_cast<VarekHandle>(connection);
+        std::string why;
+        return reinterpret_cast<VarekHandle>(varek::OpenConnection(port_name, baud, why));
     } catch (...) {
         return nullptr;
     }

@@ -2,12 +2,19 @@
 #ifndef VAREK_CAPI_HANDLE_H
 #define VAREK_CAPI_HANDLE_H
 
+#include <string>
+
 #include "varek/varek.h"
 #include "varek/varek_ddg.h"
 
 namespace varek {
 
 inline VarekDDG* ToConnection(VarekHandle handle) { return reinterpret_cast<VarekDDG*>(handle); }
+
+// A connection on the port `name` resolves to, open at `baud` (0 or less:
+// the default), or null with the reason in `why`. Resolving reads the port
+// listing only for usb: names.
+VarekDDG* OpenConnection(const char* name, std::int32_t baud, std::string& why);
 
 }  // namespace varek
 

@@ -1,9 +1,9 @@
 #include "control_requests.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "device/status_block.h"
+#include "varek/rules.h"
 
 namespace varek {
 
@@ -13,10 +13,10 @@ constexpr std::uint16_t kOff = 0;
 constexpr std::uint16_t kOn = 1;
 constexpr std::uint16_t OnOff(bool on) { return on ? kOn : kOff; }
 
-std::string FormatNumber(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
+// Why an argument cannot be sent, or nothing: the public rules' words.
+std::optional<std::string> Rejection(std::string why) {
+    if (why.empty()) return std::nullopt;
+    return why;
 }
 
 }  // namespace
@@ -39,17 +39,12 @@ std::optional<std::uint32_t> FrequencyWord(double frequency) {
 
 std::optional<std::string> ChannelRejection(std::int32_t channel) {
     if (ChannelInRange(channel)) return std::nullopt;
-    return "channel " + std::to_string(channel) + " is outside 1.." + std::to_string(VarekDDG::CHANNEL_COUNT);
+    return VarekChannelRejection(channel);
 }
 
 CheckedRequest FrequencyRequest(double frequency) {
     const std::optional<std::uint32_t> word = FrequencyWord(frequency);
-    if (!word) {
-        return CheckedRequest::Rejected(
-            "internal trigger frequency " + FormatNumber("%.17g", frequency) + " must be above " +
-            FormatNumber("%.7g", VarekDDG::MIN_INTERNAL_TRIGGER_FREQ) + " and at most " +
-            FormatNumber("%.0f", VarekDDG::MAX_INTERNAL_TRIGGER_FREQ));
-    }
+    if (!word) return CheckedRequest::Rejected(VarekFrequencyRejection(frequency));
     return ControlRequest{VarekDDG::CMD_SET_INTERNAL_TRIGGER_FREQ, 0, {*word}};
 }
 
@@ -65,11 +60,9 @@ CheckedRequest GlobalOutputRequest(bool on) {
 
 CheckedRequest TimingRequest(std::uint8_t cmd, std::int32_t channel, std::int64_t value) {
     if (const auto rejection = ChannelRejection(channel)) return CheckedRequest::Rejected(*rejection);
-    if (value < 0 || value > VarekDDG::MAX_TIMING_VALUE) {
-        return CheckedRequest::Rejected(
-            std::string(cmd == VarekDDG::CMD_SET_DELAY ? "delay " : "pulse width ") + std::to_string(value) +
-            " is outside 0.." + std::to_string(VarekDDG::MAX_TIMING_VALUE));
-    }
+    const auto value_rejection = Rejection(cmd == VarekDDG::CMD_SET_DELAY ? VarekDelayRejection(value)
+                                                                          : VarekPulseWidthRejection(value));
+    if (value_rejection) return CheckedRequest::Rejected(*value_rejection);
     const std::uint64_t wire_value = static_cast<std::uint64_t>(value) * status_block::kTimingScale;
     return ControlRequest{
         cmd,

@@ -92,22 +92,22 @@ class VarekctlTest(unittest.TestCase):
 
     def test_usage_errors_exit_2_and_send_nothing(self):
         cases = [
-            (["delay", "9", "5"], "channel must be 1..8, got 9"),
-            (["enable", "0", "on"], "channel must be 1..8, got 0"),
-            (["delay", "1", "-5"], "delay must be a whole number from 0 to 184467440737095516, got -5"),
-            (["width", "1", "184467440737095517"], "pulse width must be"),
-            (["delay", "1", "1e3"], "delay must be a whole number"),
+            (["delay", "9", "5"], "channel 9 is outside 1..8"),
+            (["enable", "0", "on"], "channel 0 is outside 1..8"),
+            (["delay", "1", "-5"], "delay -5 is outside 0..184467440737095516"),
+            (["width", "1", "184467440737095517"], "pulse width 184467440737095517 is outside 0..184467440737095516"),
+            (["delay", "1", "1e3"], "a delay is a whole number, got 1e3"),
             (["enable", "2", "maybe"], "expected on or off, got maybe"),
-            (["freq", "0"], "frequency must be above"),
-            (["freq", "250000000.1"], "frequency must be above"),
-            (["trigger-mode", "3"], "trigger mode must be 0, 1 or 2, got 3"),
+            (["freq", "0"], "internal trigger frequency 0 must be above 0.05820766 and at most 250000000"),
+            (["freq", "250000000.1"], "internal trigger frequency 250000000.1 must be above"),
+            (["trigger-mode", "3"], "trigger mode 3 is not one of 0, 1, 2"),
             (["raw", "0x100", "0"], "CMD must be 0..255"),
             (["raw", "0x14", "0", "1FF"], "payload byte must be 0..255"),
             (["delay", "1"], "usage: delay CH VALUE"),
             (["bogus"], "unknown command bogus"),
             ([], "no command given"),
-            (["--baud", "fast", "fire"], "baud rate must be a positive whole number, got fast"),
-            (["--baud", "0", "fire"], "baud rate must be a positive whole number, got 0"),
+            (["--baud", "fast", "fire"], "--baud takes a baud rate, a positive whole number, got fast"),
+            (["--baud", "0", "fire"], "--baud takes a baud rate, a positive whole number, got 0"),
             (["--verbose", "fire"], "unknown option --verbose"),
         ]
         for args, message in cases:
@@ -262,7 +262,7 @@ class VarekctlTest(unittest.TestCase):
             script.write("# set up\ndelay 1 100\n\nwidth 9 5   # wrong channel\nfire\n")
         try:
             name = os.path.basename(script.name)
-            self.assertFails(varekctl("run", name), 2, f"{name} line 4: channel must be 1..8, got 9")
+            self.assertFails(varekctl("run", name), 2, f"{name} line 4: channel 9 is outside 1..8")
             self.assertEqual(self.sim.command("received"), "")
         finally:
             os.unlink(script.name)
@@ -321,12 +321,12 @@ class VarekctlTest(unittest.TestCase):
             self.assertEqual(ports[0], {"name": f"{dev}/ttyACM0", "description": "Arduino Uno", "usb": True,
                                         "vid": "2341", "pid": "0043", "serial_number": "",
                                         "manufacturer": "Arduino (www.arduino.cc)", "product": "Arduino Uno",
-                                        "location": "1-3:1.0"})
+                                        "location": "1-3:1.0", "locator": "usb:2341:0043"})
             self.assertEqual(ports[1], {"name": f"{dev}/ttyS0", "description": "serial", "usb": False})
             self.assertEqual(ports[2], {"name": f"{dev}/ttyUSB2", "description": "FT232R USB UART", "usb": True,
                                         "vid": "0403", "pid": "6001", "serial_number": "A1B2C3",
                                         "manufacturer": "FTDI", "product": "FT232R USB UART", "location": "1-2:1.0",
-                                        "by_id": f"{dev}/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"})
+                                        "locator": "usb:0403:6001:A1B2C3", "by_id": f"{dev}/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"})
             table = varekctl("ports", port=None, env=env).stdout
             self.assertIn("USB 0403:6001 serial A1B2C3 by FTDI at 1-2:1.0  (--port usb:0403:6001:A1B2C3)", table)
 

@@ -57,6 +57,9 @@ public:
 private:
     bool Authorized(const std::string& authorization) const;
     void HandleApi(const ApiRequest& request, const std::string& route, const Respond& respond);
+    // Hears how a job went and answers: `success()`, or why it failed.
+    static InstrumentBackend::Done Answer(const std::string& port, Respond respond,
+                                          std::function<ApiResponse()> success);
 
     InstrumentBackend& instrument_;
     std::optional<std::string> token_;

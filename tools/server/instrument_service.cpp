@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "capi/port_name.h"
+#include "varek/ports.h"
 
 namespace varek::server {
 
@@ -18,10 +18,19 @@ constexpr std::size_t kMaxWaitingJobs = 256;
 
 InstrumentService::InstrumentService(std::string port, std::int32_t baud)
     : port_(std::move(port)), baud_(baud) {
-    if (!device_.Open(HostPortName(port_.c_str()).c_str(), baud_)) {
-        throw std::runtime_error(VarekDescribeOutcome(device_.LastExchange()));
+    if (!Open()) {
+        throw std::runtime_error(open_failure_.empty() ? VarekDescribeOutcome(device_.LastExchange())
+                                                       : open_failure_);
     }
     worker_ = std::thread([this] { Work(); });
+}
+
+bool InstrumentService::Open() {
+    // A usb: name is resolved again each time: the adapter may come back on
+    // another port.
+    const VarekResolvedPort resolved = VarekResolvePort(port_.c_str());
+    open_failure_ = resolved.why;
+    return resolved.ok() && device_.Open(resolved.system_name.c_str(), baud_);
 }
 
 InstrumentService::~InstrumentService() { Stop(); }
@@ -65,7 +74,7 @@ bool InstrumentService::PortLost(const VarekExchangeReport& report) {
 
 bool InstrumentService::Reopen() {
     next_reopen_ = Clock::now() + kReopenEvery;
-    gone_ = !device_.Open(HostPortName(port_.c_str()).c_str(), baud_);
+    gone_ = !Open();
     return !gone_;
 }
 

@@ -47,7 +47,7 @@ public:
 
 class InstrumentService : public InstrumentBackend {
 public:
-    // Opens `port` at `baud` (port names as the C interface takes them).
+    // Opens `port` at `baud` (any name the library resolves: COM12, usb:VID:PID).
     // Throws std::runtime_error, with the library's reason, when it cannot.
     InstrumentService(std::string port, std::int32_t baud);
     ~InstrumentService() override;
@@ -76,12 +76,15 @@ private:
     // Whether the failure in `report` means the port itself went away.
     static bool PortLost(const VarekExchangeReport& report);
     bool Reopen();
+    // Resolves the port's name and opens it; false when either failed.
+    bool Open();
     // How long the jobs waiting now, and one more, may be expected to take.
     Clock::duration ExpectedWait() const;
 
     const std::string port_;
     const std::int32_t baud_;
     VarekDDG device_;
+    std::string open_failure_;  // why the name did not resolve, "" when it did
     bool gone_ = false;
     Clock::time_point next_reopen_{};
     std::mutex mutex_;

@@ -4,170 +4,29 @@
 #include <boost/asio/signal_set.hpp>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "api.h"
-#include "embedded_instrument.h"
 #include "http_server.h"
 #include "instrument_service.h"
+#include "port_option.h"
+#include "server_options.h"
+#include "tool_error.h"
 
 namespace {
 
 using namespace varek::server;
+using namespace varek::tools;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-constexpr std::size_t kDefaultMaxConnections = 64;
-// A token file holds a token, not a document: reading stops here.
-constexpr std::size_t kMaxTokenFileBytes = 4096;
 // Once asked to stop, the server waits this long at most for answers to go out.
 constexpr std::chrono::seconds kShutdownGrace{5};
 
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-void PrintUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "usage: varek-server [--port PORT] [--baud N] [--listen HOST:PORT] [--token-file FILE]\n"
-                 "                    [--allow-host NAME]... [--max-connections N]\n"
-                 "Opens the instrument on PORT (COM12, /dev/ttyUSB0; sim for a simulated instrument on\n"
-                 "Linux; default: the environment variable VAREK_PORT) and serves it over HTTP: JSON under\n"
-                 "/api/v1/ and a front panel at /. Every request that reaches the instrument waits its\n"
-                 "turn in one queue, for at most 10 s. Listens on 127.0.0.1:8470 unless --listen says\n"
-                 "otherwise; an address beyond this machine needs --token-file, whose first line every\n"
-                 "API request must then carry as \"Authorization: Bearer TOKEN\".\n"
-                 "Requests must name this server as their Host: its address, a loopback name, or a NAME\n"
-                 "given with --allow-host (such as a reverse proxy's). At most N connections at once\n"
-                 "(default %zu); more are answered 503.\n"
-                 "Exit codes: 1 the port or the address failed, 2 a usage error.\n",
-                 kDefaultMaxConnections);
-}
-
-struct Options {
-    std::string port;
-    std::int32_t baud = 115200;
-    std::string host = "127.0.0.1";
-    unsigned short listen_port = 8470;
-    std::optional<std::string> token;
-    std::vector<std::string> allowed_hosts;
-    std::size_t max_connections = kDefaultMaxConnections;
-};
-
-std::string TokenFrom(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string content(kMaxTokenFileBytes + 1, '\0');
-    if (in) in.read(&content[0], static_cast<std::streamsize>(content.size()));
-    if (!in && !in.eof()) throw UsageError("cannot read the token file " + file);
-    content.resize(static_cast<std::size_t>(in.gcount()));
-    if (content.size() > kMaxTokenFileBytes) {
-        throw UsageError("the token file " + file + " is larger than 4 KiB: it should hold the token alone");
-    }
-    const std::string token = NormalizedToken(content.substr(0, content.find('\n')));
-    if (token.empty()) throw UsageError("the token file " + file + " holds no token on its first line");
-    return token;
-}
-
-// `text` as a whole number from 1 to `high`, or nothing.
-std::optional<unsigned long> PositiveNumber(const std::string& text, unsigned long high) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const unsigned long value = std::stoul(text);
-    if (value == 0 || value > high) return std::nullopt;
-    return value;
-}
-
-bool IsLoopback(const std::string& host) {
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
-}
-
-Options ParseOptions(int argc, char** argv) {
-    Options options;
-    const char* environment_port = std::getenv("VAREK_PORT");
-    if (environment_port != nullptr) options.port = environment_port;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            PrintUsage(stdout);
-            std::exit(0);
-        }
-        if (i + 1 >= argc)
-            throw UsageError("unknown or incomplete argument " + arg + " (varek-server --help)");
-        const std::string value = argv[++i];
-        if (arg == "--port") {
-            options.port = value;
-        } else if (arg == "--baud") {
-            if (value.empty() || value.size() > 9 ||
-                value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) == 0) {
-                throw UsageError("--baud takes a baud rate, a positive whole number, got " + value);
-            }
-            options.baud = std::stoi(value);
-        } else if (arg == "--listen") {
-            const std::size_t colon = value.rfind(':');
-            const std::string number = colon == std::string::npos ? "" : value.substr(colon + 1);
-            if (number.empty() || number.size() > 5 ||
-                number.find_first_not_of("0123456789") != std::string::npos || std::stoi(number) > 65535) {
-                throw UsageError("--listen takes HOST:PORT, such as 127.0.0.1:8470, got " + value);
-            }
-            options.host = value.substr(0, colon);
-            if (options.host.size() > 2 && options.host.front() == '[' && options.host.back() == ']') {
-                options.host = options.host.substr(1, options.host.size() - 2);
-            }
-            if (options.host == "localhost") options.host = "127.0.0.1";
-            options.listen_port = static_cast<unsigned short>(std::stoi(number));
-        } else if (arg == "--token-file") {
-            options.token = TokenFrom(value);
-        } else if (arg == "--allow-host") {
-            if (value.empty() || value.find_first_of(" /:@") != std::string::npos) {
-                throw UsageError("--allow-host takes a host name, such as lab-pc.example.org, got " + value);
-            }
-            options.allowed_hosts.push_back(value);
-        } else if (arg == "--max-connections") {
-            const auto count = PositiveNumber(value, 65535);
-            if (!count)
-                throw UsageError("--max-connections takes a whole number from 1 to 65535, got " + value);
-            options.max_connections = *count;
-        } else {
-            throw UsageError("unknown argument " + arg + " (varek-server --help)");
-        }
-    }
-    if (options.port.empty()) {
-        throw UsageError(
-            "no port given: name the instrument's with --port PORT or VAREK_PORT (--port sim serves "
-            "a simulated instrument)");
-    }
-    if (!IsLoopback(options.host) && !options.token) {
-        throw UsageError(
-            "listening on " + options.host +
-            " reaches beyond this machine: give --token-file FILE, so that only holders of the token "
-            "can drive the instrument");
-    }
-    return options;
-}
-
 int Run(int argc, char** argv) {
-    const Options options = ParseOptions(argc, argv);
-    std::unique_ptr<varek::sim::EmbeddedInstrument> simulated;
-    std::string port = options.port;
-    if (port == "sim") {
-        try {
-            simulated = std::make_unique<varek::sim::EmbeddedInstrument>();
-        } catch (const std::runtime_error& error) {
-            throw UsageError(std::string("--port sim: ") + error.what());
-        }
-        port = simulated->port();
-    }
+    const ServerOptions options = ParseOptions(argc, argv);
+    const InstrumentPort port(options.port);
     // Declared first, so that it outlives the instrument's worker, which
     // posts answers to it until it is joined.
     boost::asio::io_context io;
-    InstrumentService instrument(port, options.baud);
+    InstrumentService instrument(port.name(), options.baud);
     Api api(instrument, options.token, HostPolicy{options.host, options.allowed_hosts});
     HttpServer server(io, options.host, options.listen_port, api, options.max_connections);
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
@@ -182,12 +41,12 @@ int Run(int argc, char** argv) {
     });
     const bool v6 = options.host.find(':') != std::string::npos;
     std::printf("listening on http://%s%s%s:%u/ (instrument on %s%s)\n", v6 ? "[" : "", options.host.c_str(),
-                v6 ? "]" : "", server.port(), port.c_str(), simulated ? ", simulated" : "");
+                v6 ? "]" : "", server.port(), port.name().c_str(), port.simulated() ? ", simulated" : "");
     std::fflush(stdout);
     while (!stopping && io.run_one() > 0) {
     }
     io.run_for(kShutdownGrace);
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace

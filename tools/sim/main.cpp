@@ -8,7 +8,9 @@
 #include <optional>
 #include <string>
 
+#include "port_option.h"
 #include "simulator.h"
+#include "tool_error.h"
 
 namespace {
 
@@ -57,7 +59,7 @@ void PrintUsage(std::FILE* out) {
 
 int BadValue(const char* option, const char* value, const char* expected) {
     std::fprintf(stderr, "varek-sim: %s takes %s, got '%s'\n", option, expected, value);
-    return 2;
+    return varek::tools::kExitUsage;
 }
 
 }  // namespace
@@ -81,9 +83,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--port" && has_value) {
             options.port = argv[++i];
         } else if (arg == "--baud" && has_value) {
-            const auto baud = WholeNumber(argv[++i], 1, 100000000);
-            if (!baud) return BadValue("--baud", argv[i], "a baud rate, a positive whole number");
-            options.baud = *baud;
+            try {
+                options.baud = varek::tools::ParseBaud(argv[++i]);
+            } catch (const varek::tools::UsageError& error) {
+                std::fprintf(stderr, "varek-sim: %s\n", error.what());
+                return varek::tools::kExitUsage;
+            }
         } else if (arg == "--control-port" && has_value) {
             const auto port = WholeNumber(argv[++i], 0, 65535);
             if (!port) return BadValue("--control-port", argv[i], "a TCP port 0..65535 (0: any free port)");
@@ -104,14 +109,14 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr, "varek-sim: unknown or incomplete argument '%s'\n", arg.c_str());
             PrintUsage(stderr);
-            return 2;
+            return varek::tools::kExitUsage;
         }
     }
     std::string error;
     const auto faults = varek::sim::ParseFaultPlan(fault_words, error);
     if (!faults) {
         std::fprintf(stderr, "varek-sim: %s\n", error.c_str());
-        return 2;
+        return varek::tools::kExitUsage;
     }
     options.standing_faults = *faults;
 
@@ -126,7 +131,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "varek-sim: %s\n", failure.what());
-        return 1;
+        return varek::tools::kExitFailed;
     }
     return 0;
 }

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "capi/port_name.h"
 #include "line.h"
 #include "varek/exchange_report.h"
+#include "varek/ports.h"
 
 namespace varek::sim {
 
@@ -52,11 +52,12 @@ public:
     void HangUp() override { port_.Close(); }
 
     void Revive() override {
+        const VarekResolvedPort port = VarekResolvePort(name_.c_str());
+        if (!port.ok()) throw std::runtime_error(port.why);
         VarekExchangeReport report;
-        report.port = name_;
+        report.port = port.name;
         report.baud = baud_;
-        if (!port_.Open(HostPortName(name_.c_str()).c_str(), baud_, 8, StopBits::One, Parity::None,
-                        report.open_error)) {
+        if (!port_.Open(port.system_name.c_str(), baud_, 8, StopBits::One, Parity::None, report.open_error)) {
             report.outcome = VarekOutcome::OpenFailed;
             throw std::runtime_error(VarekDescribeOutcome(report));
         }

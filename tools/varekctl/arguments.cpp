@@ -1,17 +1,22 @@
 #include "arguments.h"
 
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <limits>
 
 #include "tool_error.h"
+#include "varek/rules.h"
 #include "varek/varek_ddg.h"
 
 namespace varekctl {
 
+using varek::tools::UsageError;
+
 namespace {
+
+// The library's rule for a value that parsed: its words when it refuses.
+void Check(const std::string& rejection) {
+    if (!rejection.empty()) throw UsageError(rejection);
+}
 
 // Decimal, or hexadecimal after 0x: a leading zero is not octal, so that
 // "010" means ten as a user means it.
@@ -36,9 +41,8 @@ bool ParseInteger(const std::string& text, long long& value) {
 
 std::int32_t ParseChannel(const std::string& text) {
     long long channel = 0;
-    if (!ParseInteger(text, channel) || channel < 1 || channel > VarekDDG::CHANNEL_COUNT) {
-        throw UsageError("channel must be 1.." + std::to_string(VarekDDG::CHANNEL_COUNT) + ", got " + text);
-    }
+    if (!ParseInteger(text, channel)) throw UsageError("a channel is a whole number, got " + text);
+    Check(VarekChannelRejection(channel));
     return static_cast<std::int32_t>(channel);
 }
 
@@ -48,39 +52,28 @@ bool ParseOnOff(const std::string& text) {
     throw UsageError("expected on or off, got " + text);
 }
 
-std::int64_t ParseTimingValue(const std::string& what, const std::string& text) {
+std::int64_t ParseTimingValue(TimingKind kind, const std::string& text) {
     long long value = 0;
-    if (!ParseInteger(text, value) || value < 0 || value > VarekDDG::MAX_TIMING_VALUE) {
-        throw UsageError(what + " must be a whole number from 0 to " +
-                         std::to_string(VarekDDG::MAX_TIMING_VALUE) + ", got " + text);
-    }
+    const char* what = kind == TimingKind::Delay ? "delay" : "pulse width";
+    if (!ParseInteger(text, value))
+        throw UsageError(std::string("a ") + what + " is a whole number, got " + text);
+    Check(kind == TimingKind::Delay ? VarekDelayRejection(value) : VarekPulseWidthRejection(value));
     return value;
 }
 
 double ParseFrequency(const std::string& text) {
     char* end = nullptr;
     const double frequency = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(frequency > VarekDDG::MIN_INTERNAL_TRIGGER_FREQ) ||
-        frequency > VarekDDG::MAX_INTERNAL_TRIGGER_FREQ) {
-        char limits[96];
-        std::snprintf(limits, sizeof limits, "frequency must be above %.7g and at most %.0f, got ",
-                      VarekDDG::MIN_INTERNAL_TRIGGER_FREQ, VarekDDG::MAX_INTERNAL_TRIGGER_FREQ);
-        throw UsageError(limits + text);
-    }
+    if (text.empty() || *end != '\0') throw UsageError("a frequency is a number, got " + text);
+    Check(VarekFrequencyRejection(frequency));
     return frequency;
 }
 
 std::int32_t ParseTriggerMode(const std::string& text) {
-    if (text == "0" || text == "1" || text == "2") return text[0] - '0';
-    throw UsageError("trigger mode must be 0, 1 or 2, got " + text);
-}
-
-std::int32_t ParseBaud(const std::string& text) {
-    long long baud = 0;
-    if (!ParseInteger(text, baud) || baud < 1 || baud > std::numeric_limits<std::int32_t>::max()) {
-        throw UsageError("baud rate must be a positive whole number, got " + text);
-    }
-    return static_cast<std::int32_t>(baud);
+    long long mode = 0;
+    if (!ParseInteger(text, mode)) throw UsageError("a trigger mode is a whole number, got " + text);
+    Check(VarekTriggerModeRejection(mode));
+    return static_cast<std::int32_t>(mode);
 }
 
 std::uint32_t ParseUnsigned(const std::string& what, const std::string& text, std::uint32_t max) {

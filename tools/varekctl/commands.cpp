@@ -1,18 +1,17 @@
 #include "commands.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <sstream>
 
 #include "arguments.h"
 #include "find.h"
-#include "port_list.h"
+#include "script.h"
 #include "status_report.h"
 #include "tool_error.h"
+#include "varek/ports.h"
 
 namespace varekctl {
+
+using varek::tools::UsageError;
 
 namespace {
 
@@ -54,20 +53,20 @@ Action PrepareEnable(const std::vector<std::string>& args) {
 using TimingSetter = bool (VarekDDG::*)(std::int32_t, std::int64_t);
 
 Action PrepareTiming(const std::vector<std::string>& args, const char* command, const std::string& what,
-                     TimingSetter set) {
+                     TimingKind kind, TimingSetter set) {
     ExpectCount(args, 2, (std::string(command) + " CH VALUE").c_str());
     const std::int32_t channel = ParseChannel(args[0]);
-    const std::int64_t value = ParseTimingValue(what, args[1]);
+    const std::int64_t value = ParseTimingValue(kind, args[1]);
     return Control("channel " + args[0] + " " + what + " " + args[1],
                    [=](VarekDDG& d) { return (d.*set)(channel, value); });
 }
 
 Action PrepareDelay(const std::vector<std::string>& args) {
-    return PrepareTiming(args, "delay", "delay", &VarekDDG::SetDelay);
+    return PrepareTiming(args, "delay", "delay", TimingKind::Delay, &VarekDDG::SetDelay);
 }
 
 Action PrepareWidth(const std::vector<std::string>& args) {
-    return PrepareTiming(args, "width", "pulse width", &VarekDDG::SetPulseWidth);
+    return PrepareTiming(args, "width", "pulse width", TimingKind::PulseWidth, &VarekDDG::SetPulseWidth);
 }
 
 Action PrepareOutput(const std::vector<std::string>& args) {
@@ -93,21 +92,18 @@ Action PrepareTemperature(const std::vector<std::string>& args) {
 
 Action PrepareStatus(const std::vector<std::string>& args) {
     if (args.size() > 1) throw UsageError("usage: status [CH|all]");
-    std::vector<std::int32_t> channels;
     if (args.empty() || args[0] == "all") {
-        for (std::int32_t channel = 1; channel <= VarekDDG::CHANNEL_COUNT; ++channel)
-            channels.push_back(channel);
-    } else {
-        channels.push_back(ParseChannel(args[0]));
+        return [](Session& session) {
+            std::vector<VarekTimingConfig> configs(VarekDDG::CHANNEL_COUNT);
+            session.Finish(session.Device().ReadAllTimingConfigs(configs.data()), "reading the status");
+            PrintStatus(session.port(), configs, session.json());
+        };
     }
-    return [channels](Session& session) {
-        std::vector<VarekTimingConfig> configs;
-        for (const std::int32_t channel : channels) {
-            VarekTimingConfig config{};
-            session.Finish(session.Device().ReadTimingConfig(channel, &config),
-                           "reading the status of channel " + std::to_string(channel));
-            configs.push_back(config);
-        }
+    const std::int32_t channel = ParseChannel(args[0]);
+    return [channel](Session& session) {
+        std::vector<VarekTimingConfig> configs(1);
+        session.Finish(session.Device().ReadTimingConfig(channel, configs.data()),
+                       "reading the status of channel " + std::to_string(channel));
         PrintStatus(session.port(), configs, session.json());
     };
 }
@@ -132,103 +128,19 @@ Action PrepareRaw(const std::vector<std::string>& args) {
         VarekDDG::BuildFrame(cmd, param, payload.data(), size, request);
         VarekDDG::DumpFrame(request, "request");
         VarekFrame reply;
-        session.Finish(session.Device().SendFrame(cmd, param, payload.data(), size, &reply,
-                                                  VarekDDG::OPERATION_TIMEOUT_MS),
-                       "raw frame");
-        std::vector<std::uint8_t> reply_frame;
-        VarekDDG::BuildFrame(reply.cmd, reply.param, reply.data.data(),
-                             static_cast<std::int32_t>(reply.data.size()), reply_frame);
-        VarekDDG::DumpFrame(reply_frame, "reply");
+        VarekDDG& device = session.Device();
+        session.Finish(
+            device.SendFrame(cmd, param, payload.data(), size, &reply, VarekDDG::OPERATION_TIMEOUT_MS),
+            "raw frame");
+        VarekDDG::DumpFrame(device.LastExchange().ReplyFrame(), "reply");
         std::printf("decoded: cmd 0x%02X, param 0x%04X, %zu payload bytes\n", reply.cmd, reply.param,
                     reply.data.size());
     };
 }
 
-std::vector<std::string> SplitWords(const std::string& line) {
-    std::istringstream stream(line);
-    std::vector<std::string> words;
-    for (std::string word; stream >> word;) words.push_back(word);
-    return words;
-}
-
-// No script line needs more; a longer one means the file is not a script.
-constexpr std::size_t kMaxScriptLine = 4096;
-
-std::string ScriptLineError(const std::string& script, int number, const std::string& what) {
-    return script + " line " + std::to_string(number) + ": " + what;
-}
-
-// Reads line `number` of `script` into `line`; false at the end. Throws
-// UsageError for what no text script holds and for a failed read.
-bool ReadScriptLine(std::istream& input, const std::string& script, int number, std::string& line) {
-    line.clear();
-    bool any = false;
-    for (char c; input.get(c);) {
-        any = true;
-        if (c == '\n') return true;
-        if (c == '\0')
-            throw UsageError(ScriptLineError(script, number, "holds a NUL byte: is this a text file?"));
-        if (line.size() == kMaxScriptLine) {
-            throw UsageError(ScriptLineError(
-                script, number,
-                "longer than " + std::to_string(kMaxScriptLine) + " characters: is this a text file?"));
-        }
-        line += c;
-    }
-    if (input.bad()) throw UsageError("cannot read script " + script);
-    return any;
-}
-
-// A script: every line is checked before the first is sent; the run stops at
-// the first line that fails, naming it.
-Action PrepareRun(const std::vector<std::string>& args) {
-    ExpectCount(args, 1, "run FILE|-");
-    const std::string& script = args[0];
-    std::ifstream file;
-    if (script != "-") {
-        std::error_code error;
-        if (std::filesystem::is_directory(script, error))
-            throw UsageError("script " + script + " is a directory");
-        file.open(script, std::ios::binary);
-        if (!file) throw UsageError("cannot read script " + script);
-    }
-    std::istream& input = script == "-" ? std::cin : file;
-    struct Step {
-        int line;
-        std::string text;
-        Action action;
-    };
-    std::vector<Step> steps;
-    int number = 0;
-    for (std::string line; ReadScriptLine(input, script, number + 1, line);) {
-        ++number;
-        const std::string code = line.substr(0, line.find('#'));
-        const std::vector<std::string> words = SplitWords(code);
-        if (words.empty()) continue;
-        if (words[0] == "run")
-            throw UsageError(ScriptLineError(script, number, "scripts cannot run scripts"));
-        try {
-            steps.push_back({number, code, PrepareCommandLine(words)});
-        } catch (const UsageError& error) {
-            throw UsageError(ScriptLineError(script, number, error.what()));
-        }
-    }
-    return [steps, script = args[0]](Session& session) {
-        for (const Step& step : steps) {
-            std::fflush(stdout);  // keeps each command's echo beside its result in a shared log
-            std::fprintf(stderr, "> %s\n", step.text.c_str());
-            try {
-                step.action(session);
-            } catch (const DeviceError& error) {
-                throw DeviceError(script + " line " + std::to_string(step.line) + ": " + error.what());
-            }
-        }
-    };
-}
-
 Action PreparePorts(const std::vector<std::string>& args) {
     ExpectCount(args, 0, "ports");
-    return [](Session& session) { PrintPorts(ListSerialPorts(), session.json()); };
+    return [](Session& session) { PrintPorts(VarekListPorts(), session.json()); };
 }
 
 }  // namespace

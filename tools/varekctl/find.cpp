@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <thread>
 
-#include "capi/port_name.h"
-#include "port_list.h"
 #include "status_report.h"
 #include "tool_error.h"
+#include "varek/ports.h"
 
 namespace varekctl {
+
+using varek::tools::DeviceError;
 
 namespace {
 
@@ -23,8 +24,11 @@ Probe ProbePort(const std::string& port, std::int32_t baud) {
     Probe probe;
     probe.port = port;
     try {
+        const VarekResolvedPort resolved = VarekResolvePort(port.c_str());
         VarekDDG device;
-        if (!device.Open(varek::HostPortName(ResolvePortName(port).c_str()).c_str(), baud)) {
+        if (!resolved.ok()) {
+            probe.reason = resolved.why;
+        } else if (!device.Open(resolved.system_name.c_str(), baud)) {
             const bool busy = device.LastExchange().open_error.failure == VarekOpenFailure::Busy;
             probe.reason =
                 busy ? "busy: held by another program" : VarekDescribeOutcome(device.LastExchange());
@@ -51,18 +55,17 @@ void PrintProbes(const std::vector<Probe>& probes, bool json) {
         }
         return;
     }
-    std::printf("[");
-    for (std::size_t i = 0; i < probes.size(); ++i) {
-        const Probe& probe = probes[i];
-        std::printf("%s{\"port\": %s, \"found\": %s, ", i == 0 ? "" : ", ", JsonString(probe.port).c_str(),
-                    probe.found ? "true" : "false");
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const Probe& probe : probes) {
+        nlohmann::ordered_json entry{{"port", probe.port}, {"found", probe.found}};
         if (probe.found) {
-            std::printf("\"temperature\": %.9g}", static_cast<double>(probe.temperature));
+            entry["temperature"] = JsonNumber(static_cast<double>(probe.temperature));
         } else {
-            std::printf("\"reason\": %s}", JsonString(probe.reason).c_str());
+            entry["reason"] = probe.reason;
         }
+        list.push_back(entry);
     }
-    std::printf("]\n");
+    PrintJson(list);
 }
 
 }  // namespace
@@ -71,7 +74,7 @@ Action PrepareFind(const std::vector<std::string>& args) {
     return [args](Session& session) {
         std::vector<std::string> ports = args;
         if (ports.empty()) {
-            for (const SerialPortInfo& port : ListSerialPorts()) ports.push_back(port.name);
+            for (const VarekPortInfo& port : VarekListPorts()) ports.push_back(port.name);
         }
         // One thread a port, so that the whole probe takes one time-out.
         std::vector<Probe> probes(ports.size());

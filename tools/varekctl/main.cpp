@@ -1,19 +1,17 @@
 // varekctl: drive the instrument from the command line.
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "arguments.h"
 #include "commands.h"
-#include "embedded_instrument.h"
-#include "port_list.h"
+#include "port_option.h"
 #include "tool_error.h"
 
 namespace {
 
 using namespace varekctl;
+using namespace varek::tools;
 
 void PrintHelp() {
     std::printf(
@@ -47,7 +45,7 @@ void PrintCommandHelp(const Command& command) {
 
 struct CommandLine {
     std::string port;
-    std::int32_t baud = 115200;
+    std::int32_t baud = VarekDDG::DEFAULT_BAUD;
     bool json = false;
     bool trace = false;
     bool help = false;
@@ -95,13 +93,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     return line;
 }
 
-constexpr const char* kSimulatedPort = "sim";
-
-std::string PortFromEnvironment() {
-    const char* port = std::getenv("VAREK_PORT");
-    return port != nullptr ? port : "";
-}
-
 int Run(int argc, char** argv) {
     const CommandLine line = ParseCommandLine(argc, argv);
     if (line.words.empty()) {
@@ -118,26 +109,16 @@ int Run(int argc, char** argv) {
     }
     const Action action = PrepareCommandLine(line.words);
 
-    std::unique_ptr<varek::sim::EmbeddedInstrument> simulated;  // outlives the session that talks to it
+    std::unique_ptr<InstrumentPort> instrument;  // outlives the session that talks to it
     SessionOptions options{"", line.baud, line.json, line.trace};
     if (command == nullptr || command->talks_to_instrument) {
-        options.port = line.port.empty() ? PortFromEnvironment() : line.port;
-        if (options.port.empty()) {
-            throw UsageError(
-                "no port given: name the instrument's with --port PORT or VAREK_PORT (ports here: " +
-                PortNamesForMessage() + "; --port sim tries a simulated instrument)");
+        instrument = std::make_unique<InstrumentPort>(ChosenPort(line.port));
+        if (instrument->simulated()) {
+            std::fprintf(stderr, "varekctl: a simulated instrument on %s\n", instrument->name().c_str());
         }
-        if (options.port == kSimulatedPort) {
-            try {
-                simulated = std::make_unique<varek::sim::EmbeddedInstrument>();
-            } catch (const std::runtime_error& error) {
-                throw UsageError(std::string("--port sim: ") + error.what());
-            }
-            options.port = simulated->port();
-            std::fprintf(stderr, "varekctl: a simulated instrument on %s\n", options.port.c_str());
-        } else {
-            options.port = ResolvePortName(options.port);
-        }
+        // A usb: name picks its port now, so that every command of a script
+        // talks to the same one; a malformed name is a usage error at once.
+        options.port = ResolvedPort(instrument->name()).name;
     }
     Session session(options);
     action(session);

@@ -2,14 +2,18 @@
 
 #include <cstdio>
 
-#include "capi/port_name.h"
+#include "port_option.h"
 #include "tool_error.h"
 
 namespace varekctl {
 
+using varek::tools::DeviceError;
+
 VarekDDG& Session::Device() {
     if (!opened_) {
-        if (!device_.Open(varek::HostPortName(options_.port.c_str()).c_str(), options_.baud)) {
+        const VarekResolvedPort port = varek::tools::ResolvedPort(options_.port);
+        port_name_ = port.name;
+        if (!device_.Open(port.system_name.c_str(), options_.baud)) {
             throw DeviceError(VarekDescribeOutcome(device_.LastExchange()) +
                               " (varekctl ports lists this machine's serial ports)");
         }

@@ -11,7 +11,7 @@
 namespace varekctl {
 
 struct SessionOptions {
-    std::string port;  // as the library opens it (a usb: name already resolved)
+    std::string port;  // as the user names it, resolved by the library on first use
     std::int32_t baud = 115200;
     bool json = false;
     bool trace = false;  // every exchange on stderr
@@ -21,11 +21,13 @@ class Session {
 public:
     explicit Session(SessionOptions options) : options_(std::move(options)) {}
 
-    // The open connection; throws DeviceError saying why the port did not open.
+    // The open connection; throws DeviceError saying why the port did not
+    // open, UsageError for a malformed name.
     VarekDDG& Device();
     bool json() const { return options_.json; }
     std::int32_t baud() const { return options_.baud; }
-    const std::string& port() const { return options_.port; }
+    // The port as opened (the one a usb: name picked), once Device() has run.
+    const std::string& port() const { return port_name_; }
 
     // Ends an operation on the device: traces its exchange when asked, and
     // when `ok` is false throws DeviceError naming `attempted` and saying why.
@@ -33,6 +35,7 @@ public:
 
 private:
     SessionOptions options_;
+    std::string port_name_;
     bool opened_ = false;
     VarekDDG device_;
 };

@@ -6,63 +6,45 @@
 
 namespace varekctl {
 
-std::string JsonNumber(double value) {
-    // JSON has no NaN or infinity.
-    if (!std::isfinite(value)) return "null";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
+using nlohmann::ordered_json;
+
+ordered_json JsonNumber(double value) {
+    return std::isfinite(value) ? ordered_json(value) : ordered_json(nullptr);
 }
 
-std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
+void PrintJson(const ordered_json& value) {
+    // Names and descriptions come from the system and need not be UTF-8.
+    std::printf("%s\n", value.dump(-1, ' ', false, ordered_json::error_handler_t::replace).c_str());
 }
 
-void PrintPorts(const std::vector<SerialPortInfo>& ports, bool json) {
+void PrintPorts(const std::vector<VarekPortInfo>& ports, bool json) {
     if (json) {
-        std::printf("[");
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            const SerialPortInfo& p = ports[i];
-            std::printf("%s{\"name\": %s, \"description\": %s, \"usb\": %s", i == 0 ? "" : ", ",
-                        JsonString(p.name).c_str(), JsonString(p.description).c_str(),
-                        p.is_usb() ? "true" : "false");
+        ordered_json list = ordered_json::array();
+        for (const VarekPortInfo& p : ports) {
+            ordered_json port{{"name", p.name}, {"description", p.description}, {"usb", p.is_usb()}};
             if (p.is_usb()) {
-                std::printf(
-                    ", \"vid\": %s, \"pid\": %s, \"serial_number\": %s, \"manufacturer\": %s, "
-                    "\"product\": %s, \"location\": %s",
-                    JsonString(p.vid).c_str(), JsonString(p.pid).c_str(), JsonString(p.serial_number).c_str(),
-                    JsonString(p.manufacturer).c_str(), JsonString(p.product).c_str(),
-                    JsonString(p.location).c_str());
+                port.update(ordered_json{{"vid", p.vid},
+                                         {"pid", p.pid},
+                                         {"serial_number", p.serial_number},
+                                         {"manufacturer", p.manufacturer},
+                                         {"product", p.product},
+                                         {"location", p.location},
+                                         {"locator", p.locator}});
             }
-            if (!p.by_id.empty()) std::printf(", \"by_id\": %s", JsonString(p.by_id).c_str());
-            std::printf("}");
+            if (!p.by_id.empty()) port["by_id"] = p.by_id;
+            list.push_back(port);
         }
-        std::printf("]\n");
-        return;
+        return PrintJson(list);
     }
     if (ports.empty()) std::fprintf(stderr, "no serial ports found\n");
-    for (const SerialPortInfo& p : ports) {
+    for (const VarekPortInfo& p : ports) {
         std::string line = p.name + "  " + (p.description.empty() ? "-" : p.description);
         if (p.is_usb()) {
             line += "  USB " + p.vid + ":" + p.pid;
             if (!p.serial_number.empty()) line += " serial " + p.serial_number;
             if (!p.manufacturer.empty()) line += " by " + p.manufacturer;
             if (!p.location.empty()) line += " at " + p.location;
-            line += "  (--port usb:" + p.vid + ":" + p.pid +
-                    (p.serial_number.empty() ? "" : ":" + p.serial_number) + ")";
+            if (!p.locator.empty()) line += "  (--port " + p.locator + ")";
         }
         if (!p.by_id.empty()) line += "  " + p.by_id;
         std::printf("%s\n", line.c_str());
@@ -70,32 +52,32 @@ void PrintPorts(const std::vector<SerialPortInfo>& ports, bool json) {
 }
 
 void PrintTemperature(float temperature, bool json) {
-    if (json) {
-        std::printf("{\"temperature\": %s}\n", JsonNumber(temperature).c_str());
-    } else {
-        std::printf("temperature: %.2f\n", static_cast<double>(temperature));
-    }
+    if (json) return PrintJson(ordered_json{{"temperature", JsonNumber(static_cast<double>(temperature))}});
+    std::printf("temperature: %.2f\n", static_cast<double>(temperature));
 }
 
 void PrintStatus(const std::string& port, const std::vector<VarekTimingConfig>& configs, bool json) {
     if (configs.empty()) return;
     const VarekTimingConfig& first = configs.front();
     if (json) {
-        std::printf(
-            "{\"port\": %s, \"internal_trigger_freq\": %s, \"reg128\": %d, \"reg130\": %d, \"reg131\": %d, "
-            "\"reg136\": %d, \"reg137\": %d, \"reg138\": %d, \"reg276\": %s, \"channels\": [",
-            JsonString(port).c_str(), JsonNumber(first.internal_trigger_freq).c_str(), first.reg128,
-            first.reg130, first.reg131, first.reg136, first.reg137, first.reg138,
-            JsonNumber(static_cast<double>(first.reg276)).c_str());
-        for (std::size_t i = 0; i < configs.size(); ++i) {
-            const VarekTimingConfig& c = configs[i];
-            std::printf("%s{\"channel\": %d, \"delay\": %" PRId64 ", \"pulse_width\": %" PRId64
-                        ", \"chan_value_a\": %" PRId64 ", \"chan_value_b\": %" PRId64 "}",
-                        i == 0 ? "" : ", ", c.channel, c.delay, c.pulse_width, c.chan_value_a,
-                        c.chan_value_b);
+        ordered_json channels = ordered_json::array();
+        for (const VarekTimingConfig& c : configs) {
+            channels.push_back({{"channel", c.channel},
+                                {"delay", c.delay},
+                                {"pulse_width", c.pulse_width},
+                                {"chan_value_a", c.chan_value_a},
+                                {"chan_value_b", c.chan_value_b}});
         }
-        std::printf("]}\n");
-        return;
+        return PrintJson({{"port", port},
+                          {"internal_trigger_freq", JsonNumber(first.internal_trigger_freq)},
+                          {"reg128", first.reg128},
+                          {"reg130", first.reg130},
+                          {"reg131", first.reg131},
+                          {"reg136", first.reg136},
+                          {"reg137", first.reg137},
+                          {"reg138", first.reg138},
+                          {"reg276", JsonNumber(static_cast<double>(first.reg276))},
+                          {"channels", channels}});
     }
     std::printf("instrument on %s\n", port.c_str());
     std::printf("  internal trigger frequency  %.6g\n", first.internal_trigger_freq);

@@ -1,14 +1,13 @@
 // Serial ports from sysfs, as udev sees them: /sys/class/tty/NAME/device
 // leads to the device behind each tty, and for a USB adapter up to the USB
 // device that carries its identity.
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
-#include "port_list.h"
+#include "ports/port_list.h"
 
-namespace varekctl {
+namespace varek {
 
 namespace {
 
@@ -41,7 +40,7 @@ std::string ByIdLink(const fs::path& dev_root, const std::string& tty) {
     return "";
 }
 
-void AddUsbIdentity(const fs::path& interface, SerialPortInfo& port) {
+void AddUsbIdentity(const fs::path& interface, VarekPortInfo& port) {
     const fs::path usb_device = interface.parent_path();
     port.vid = Attribute(usb_device / "idVendor");
     port.pid = Attribute(usb_device / "idProduct");
@@ -53,10 +52,10 @@ void AddUsbIdentity(const fs::path& interface, SerialPortInfo& port) {
 
 }  // namespace
 
-std::vector<SerialPortInfo> ListSerialPorts() {
+std::vector<VarekPortInfo> PlatformPorts() {
     const fs::path sysfs = RootFromEnvironment("VAREK_SYSFS_ROOT", "/sys");
     const fs::path dev_root = RootFromEnvironment("VAREK_DEV_ROOT", "/dev");
-    std::vector<SerialPortInfo> ports;
+    std::vector<VarekPortInfo> ports;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(sysfs / "class" / "tty", error)) {
         std::error_code device_error;
@@ -67,7 +66,7 @@ std::vector<SerialPortInfo> ListSerialPorts() {
         // The kernel's placeholder ttyS ports (no UART behind them) hang off the platform bus.
         if (subsystem == "platform") continue;
         const std::string tty = entry.path().filename().string();
-        SerialPortInfo port;
+        VarekPortInfo port;
         port.name = (dev_root / tty).string();
         port.description = LinkTargetName(device / "driver");
         // A usb-serial port sits under its USB interface; a CDC-ACM tty's device is the interface.
@@ -77,9 +76,7 @@ std::vector<SerialPortInfo> ListSerialPorts() {
         port.by_id = ByIdLink(dev_root, tty);
         ports.push_back(port);
     }
-    std::sort(ports.begin(), ports.end(),
-              [](const SerialPortInfo& a, const SerialPortInfo& b) { return NaturalLess(a.name, b.name); });
     return ports;
 }
 
-}  // namespace varekctl
+}  // namespace varek

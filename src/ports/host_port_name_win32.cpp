@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "capi/port_name.h"
+#include "ports/port_name.h"
 
 namespace varek {
 

@@ -1,7 +1,7 @@
 // Port names as the C interface's hosts give them, turned into what the
 // serial port opens.
-#ifndef VAREK_CAPI_PORT_NAME_H
-#define VAREK_CAPI_PORT_NAME_H
+#ifndef VAREK_PORTS_PORT_NAME_H
+#define VAREK_PORTS_PORT_NAME_H
 
 #include <string>
 

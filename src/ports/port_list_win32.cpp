@@ -11,9 +11,9 @@
 
 #include <algorithm>
 
-#include "port_list.h"
+#include "ports/port_list.h"
 
-namespace varekctl {
+namespace varek {
 
 namespace {
 
@@ -72,14 +72,14 @@ std::string SerialFromInstance(const std::string& instance) {
     return "";
 }
 
-void AddSetupApiPorts(std::vector<SerialPortInfo>& ports) {
+void AddSetupApiPorts(std::vector<VarekPortInfo>& ports) {
     const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVINTERFACE_COMPORT, nullptr, nullptr,
                                                   DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (devices == INVALID_HANDLE_VALUE) return;
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
-        SerialPortInfo port;
+        VarekPortInfo port;
         port.name = PortName(devices, device);
         if (port.name.empty()) continue;
         port.description = DeviceProperty(devices, device, SPDRP_FRIENDLYNAME);
@@ -99,7 +99,7 @@ void AddSetupApiPorts(std::vector<SerialPortInfo>& ports) {
     SetupDiDestroyDeviceInfoList(devices);
 }
 
-void AddRegistryPorts(std::vector<SerialPortInfo>& ports) {
+void AddRegistryPorts(std::vector<VarekPortInfo>& ports) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
         ERROR_SUCCESS) {
@@ -118,21 +118,23 @@ void AddRegistryPorts(std::vector<SerialPortInfo>& ports) {
         const std::string name = Narrow(com_name);
         if (type != REG_SZ || name.empty()) continue;
         const bool known = std::any_of(ports.begin(), ports.end(),
-                                       [&](const SerialPortInfo& port) { return port.name == name; });
-        if (!known) ports.push_back({name, Narrow(device), "", "", "", "", "", "", ""});
+                                       [&](const VarekPortInfo& port) { return port.name == name; });
+        if (known) continue;
+        VarekPortInfo port;
+        port.name = name;
+        port.description = Narrow(device);
+        ports.push_back(port);
     }
     RegCloseKey(key);
 }
 
 }  // namespace
 
-std::vector<SerialPortInfo> ListSerialPorts() {
-    std::vector<SerialPortInfo> ports;
+std::vector<VarekPortInfo> PlatformPorts() {
+    std::vector<VarekPortInfo> ports;
     AddSetupApiPorts(ports);
     AddRegistryPorts(ports);
-    std::sort(ports.begin(), ports.end(),
-              [](const SerialPortInfo& a, const SerialPortInfo& b) { return NaturalLess(a.name, b.name); });
     return ports;
 }
 
-}  // namespace varekctl
+}  // namespace varek

@@ -1,4 +1,4 @@
-#include "capi/port_name.h"
+#include "ports/port_name.h"
 
 namespace varek {
 

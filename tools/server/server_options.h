@@ -1,0 +1,33 @@
+// varek-server's command line.
+#ifndef VAREK_SERVER_SERVER_OPTIONS_H
+#define VAREK_SERVER_SERVER_OPTIONS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "varek/varek_ddg.h"
+
+namespace varek::server {
+
+constexpr std::size_t kDefaultMaxConnections = 64;
+
+struct ServerOptions {
+    std::string port;  // as given, or VAREK_PORT
+    std::int32_t baud = VarekDDG::DEFAULT_BAUD;
+    std::string host = "127.0.0.1";
+    unsigned short listen_port = 8470;
+    std::optional<std::string> token;
+    std::vector<std::string> allowed_hosts;
+    std::size_t max_connections = kDefaultMaxConnections;
+};
+
+// Parses argv; prints the usage and exits for --help; throws
+// varek::tools::UsageError for anything wrong.
+ServerOptions ParseOptions(int argc, char** argv);
+
+}  // namespace varek::server
+
+#endif
