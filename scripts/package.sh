@@ -10,6 +10,7 @@
 #   SHA256SUMS                        over the artifacts
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/quietly.sh
 scripts/install-deps.sh package
 root=$PWD
 work=$root/build/package
@@ -18,22 +19,22 @@ mkdir -p "$work" dist
 
 echo "== linux"
 # Installed under /usr, the libraries land in Debian's multiarch directory.
-cmake -S . -B "$work/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVAREK_BUILD_TESTS=OFF \
-      -DCMAKE_INSTALL_PREFIX=/usr -DVAREK_INSTALL_PYTHONDIR=lib/python3/dist-packages >/dev/null
-cmake --build "$work/linux" >/dev/null
+quietly cmake -S . -B "$work/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVAREK_BUILD_TESTS=OFF \
+      -DCMAKE_INSTALL_PREFIX=/usr -DVAREK_INSTALL_PYTHONDIR=lib/python3/dist-packages
+quietly cmake --build "$work/linux"
 version=$(cat "$work/linux/varek-version.txt")
 linux_name=varek-$version-linux-x86_64
-DESTDIR="$work/stage" cmake --install "$work/linux" >/dev/null
+DESTDIR="$work/stage" quietly cmake --install "$work/linux"
 tar -C "$work/stage/usr" --transform "s,^\.,$linux_name," --owner=0 --group=0 -czf "dist/$linux_name.tar.gz" .
-(cd "$work/linux" && cpack -G DEB >/dev/null)
+(cd "$work/linux" && quietly cpack -G DEB)
 cp "$work/linux"/*.deb dist/
 
 echo "== windows"
-cmake -S . -B "$work/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVAREK_BUILD_TESTS=OFF \
-      --toolchain "$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$work/windows" >/dev/null
+quietly cmake -S . -B "$work/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVAREK_BUILD_TESTS=OFF \
+      --toolchain "$root/cmake/mingw-w64-x86_64.cmake"
+quietly cmake --build "$work/windows"
 windows_name=varek-$version-windows-x64
-cmake --install "$work/windows" --prefix "$work/$windows_name" >/dev/null
+quietly cmake --install "$work/windows" --prefix "$work/$windows_name"
 (cd "$work/$windows_name" && find . -type f ! -name SHA256SUMS | sed 's,^\./,,' | sort | xargs sha256sum >SHA256SUMS)
 (cd "$work" && zip -qr "$root/dist/$windows_name.zip" "$windows_name")
 
@@ -47,7 +48,7 @@ stage_wheel() {
   cp -r LICENSE python/pyproject.toml python/setup.py python/README-python.md python/varek "$stage/"
   echo "__version__ = \"$version\"" >"$stage/varek/_version.py"
   cp "$@" "$stage/varek/"
-  (cd "$stage" && VAREK_WHEEL_PLATFORM=$platform /usr/bin/python3 -m build --wheel --no-isolation --outdir "$root/dist" >/dev/null)
+  (cd "$stage" && VAREK_WHEEL_PLATFORM=$platform quietly /usr/bin/python3 -m build --wheel --no-isolation --outdir "$root/dist")
 }
 cp "$work/stage/usr/lib/x86_64-linux-gnu/libvarek.so.$version" "$work/libvarek.so.0"
 stage_wheel linux_x86_64 "$work/libvarek.so.0" "$work/stage/usr/bin/varek-sim"

@@ -5,7 +5,8 @@
 #   run-demo.sh [PORT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/quietly.sh
 scripts/install-deps.sh native
-cmake --preset linux >/dev/null
-cmake --build --preset linux >/dev/null
+quietly cmake --preset linux
+quietly cmake --build --preset linux
 exec build/linux/bin/varekctl --port "${1:-sim}" run examples/session.txt

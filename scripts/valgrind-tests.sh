@@ -3,9 +3,10 @@
 # simulated instruments; fails on any memory error or leak.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/quietly.sh
 scripts/install-deps.sh all
-cmake --preset linux >/dev/null
-cmake --build --preset linux >/dev/null
+quietly cmake --preset linux
+quietly cmake --build --preset linux
 bin=build/linux/bin
 memcheck=(valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect,possible
           --show-leak-kinds=definite,indirect,possible)

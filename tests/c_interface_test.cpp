@@ -7,6 +7,7 @@
 #include "sim_control.h"
 #include "sim_fixture.h"
 #include "varek/varek.h"
+#include "varek/varek_ext.h"
 
 namespace {
 
@@ -59,6 +60,35 @@ TEST(CInterfaceInit, PortHeldByALiveHandleCannotBeOpenedAgain) {
     VarekHandle again = varek_init(SimCPortName().c_str(), 0);
     EXPECT_NE(again, nullptr) << "closing released the port";
     varek_close(again);
+}
+
+// What varekx_open says when it gives no handle, as a C host reads it.
+std::string OpenFailure(const char* name) {
+    char why[512] = "unwritten";
+    VarekHandle handle = varekx_open(name, 0, why, sizeof why);
+    varek_close(handle);
+    return handle == nullptr ? why : "opened";
+}
+
+TEST(CInterfaceOpenWithAReason, SaysWhyAPortDidNotOpen) {
+    const std::string missing = varek::test::MissingCPortName();
+    EXPECT_EQ(OpenFailure(missing.c_str()).rfind("cannot open " + missing + ": no such port: check its name", 0),
+              0u);
+    EXPECT_EQ(OpenFailure(""), "no port name given");
+    EXPECT_EQ(OpenFailure("usb:0403"),
+              "a USB port is named usb:VID:PID or usb:VID:PID:SERIAL with 4-digit hex ids, got usb:0403");
+    if (varek::test::ExclusiveOpenIsEnforced()) {
+        VarekHandle first = varek_init(SimCPortName().c_str(), 0);
+        ASSERT_NE(first, nullptr);
+        EXPECT_NE(OpenFailure(SimCPortName().c_str()).find("busy: another program holds it"), std::string::npos);
+        varek_close(first);
+    }
+    char why[16] = "unwritten";
+    VarekHandle handle = varekx_open(SimCPortName().c_str(), 0, why, sizeof why);
+    EXPECT_NE(handle, nullptr);
+    EXPECT_STREQ(why, "") << "an open that succeeded says nothing";
+    EXPECT_EQ(varekx_last_outcome(handle), VAREKX_OUTCOME_SUCCEEDED);
+    varek_close(handle);
 }
 
 TEST(CInterfaceNullHandle, EveryOperationGivesMinusOneAndWritesNothing) {

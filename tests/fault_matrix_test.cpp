@@ -64,22 +64,33 @@ TEST_F(FaultMatrixTest, EveryFaultOfTheReplyFailsInTimeSaysWhyAndLeavesTheHandle
     // keep coming, and ends 300 ms later, so the next exchange finds its reply
     // behind the rest of it. Babble that outlasts the next exchange's own
     // deadline as well would fail that one too, as it would at the bench.
-    const std::pair<const char*, std::string> faults[] = {
-        {"silent", "nothing arrived from " + port + " within 1000 ms: is the instrument on"},
-        {"delay=1300", "nothing arrived from " + port + " within 1000 ms"},
-        {"split=4,400", "incomplete reply from " + port + ": "},
-        {"checksum", "damaged reply from " + port + ": checksum 0x"},
-        {"tail", "damaged reply from " + port + ": tail byte 0x"},
-        {"short-length", "damaged reply from " + port + ": length field 5, below the smallest frame's 6"},
-        {"refuse", "short reply from " + port + " to the status query: 0 payload bytes, 348 needed"},
-        {"babble=1300", " bytes arrived from " + port + " but no frame (first bytes: "},
-        {"noise=EB00EB12 silent", "nothing arrived from " + port},  // silence takes the noise too
-        {"reply=00FF3AEB00", "5 bytes arrived from " + port +
-                                 " but no frame (first bytes: 00 FF 3A EB 00): is it at 115200 baud"},
-        {"reply=EB9006",
-         "incomplete reply from " + port + ": a frame head but not its length within 1000 ms"},
+    struct Fault {
+        const char* fault;
+        std::string reason;
+        std::int32_t outcome;
     };
-    for (const auto& [fault, reason] : faults) {
+    const Fault faults[] = {
+        {"silent", "nothing arrived from " + port + " within 1000 ms: is the instrument on",
+         VAREKX_OUTCOME_NOTHING_ARRIVED},
+        {"delay=1300", "nothing arrived from " + port + " within 1000 ms", VAREKX_OUTCOME_NOTHING_ARRIVED},
+        {"split=4,400", "incomplete reply from " + port + ": ", VAREKX_OUTCOME_FRAME_INCOMPLETE},
+        {"checksum", "damaged reply from " + port + ": checksum 0x", VAREKX_OUTCOME_BAD_CHECKSUM},
+        {"tail", "damaged reply from " + port + ": tail byte 0x", VAREKX_OUTCOME_BAD_TAIL},
+        {"short-length", "damaged reply from " + port + ": length field 5, below the smallest frame's 6",
+         VAREKX_OUTCOME_LENGTH_FIELD_TOO_SMALL},
+        {"refuse", "short reply from " + port + " to the status query: 0 payload bytes, 348 needed",
+         VAREKX_OUTCOME_PAYLOAD_TOO_SHORT},
+        {"babble=1300", " bytes arrived from " + port + " but no frame (first bytes: ",
+         VAREKX_OUTCOME_NO_FRAME_HEAD},
+        // Silence takes the noise too.
+        {"noise=EB00EB12 silent", "nothing arrived from " + port, VAREKX_OUTCOME_NOTHING_ARRIVED},
+        {"reply=00FF3AEB00",
+         "5 bytes arrived from " + port + " but no frame (first bytes: 00 FF 3A EB 00): is it at 115200 baud",
+         VAREKX_OUTCOME_NO_FRAME_HEAD},
+        {"reply=EB9006", "incomplete reply from " + port + ": a frame head but not its length within 1000 ms",
+         VAREKX_OUTCOME_FRAME_INCOMPLETE},
+    };
+    for (const auto& [fault, reason, outcome] : faults) {
         sim.Fault(fault);
         std::int64_t delay = -1;
         const long long elapsed = FailureTime(
@@ -87,8 +98,10 @@ TEST_F(FaultMatrixTest, EveryFaultOfTheReplyFailsInTimeSaysWhyAndLeavesTheHandle
         EXPECT_LE(elapsed, kLatestFailureMs) << fault;
         EXPECT_EQ(delay, -1) << fault;
         EXPECT_NE(LastError().find(reason), std::string::npos) << fault << ": " << LastError();
+        EXPECT_EQ(varekx_last_outcome(handle), outcome) << fault;
         EXPECT_EQ(varek_software_trigger(handle), VAREK_OK) << "usable after " << fault;
         EXPECT_EQ(LastError(), "") << "a success clears the reason";
+        EXPECT_EQ(varekx_last_outcome(handle), VAREKX_OUTCOME_SUCCEEDED);
     }
 }
 
@@ -97,6 +110,10 @@ TEST_F(FaultMatrixTest, ARefusalSaysWhatWasRefusedAndNothingElse) {
     EXPECT_EQ(varek_software_trigger(handle), VAREK_FAILED);
     EXPECT_EQ(LastError(), "the instrument on " + varek::test::CurrentSimCPortName(sim) +
                                " refused the software trigger (reply parameter 0x0000)");
+    EXPECT_EQ(varekx_last_outcome(handle), VAREKX_OUTCOME_REFUSED);
+    EXPECT_EQ(varek_set_delay(handle, 9, 5), VAREK_FAILED);
+    EXPECT_EQ(varekx_last_outcome(handle), VAREKX_OUTCOME_ARGUMENT_REJECTED);
+    EXPECT_EQ(varekx_last_outcome(nullptr), -1);
 }
 
 TEST_F(FaultMatrixTest, SurplusAfterTheReplyIsNotAFailure) {
@@ -111,6 +128,7 @@ TEST_F(FaultMatrixTest, InstrumentGoneHalfwayThroughAReply) {
     const long long elapsed = FailureTime([&] { return varek_software_trigger(handle); });
     EXPECT_LE(elapsed, kLatestFailureMs);
     EXPECT_FALSE(LastError().empty());
+    EXPECT_EQ(varekx_last_outcome(handle), VAREKX_OUTCOME_READ_FAILED) << LastError();
     for (int call = 0; call < 3; ++call) {
         EXPECT_LE(FailureTime([&] { return varek_set_delay(handle, 1, 5); }), kPromptMs) << "call " << call;
     }

@@ -8,13 +8,17 @@
         print(ddg.read_timing_config(1).delay, ddg.read_temperature())
 
 Every method raises VarekError when the library reports a failure; its
-message says why, in the library's words. An argument the library refuses
-before sending anything raises VarekArgumentError, which is a ValueError too.
-Standard library only (ctypes). For tests without the instrument, see
-varek.testing and the pytest fixture varek_sim.
+message says why, in the library's words, and its `outcome` says what kind
+of failure it was (a varek.Outcome). An argument the library refuses before
+sending anything raises VarekArgumentError, which is a ValueError too; a port
+that cannot be opened raises VarekOpenError, which is an OSError too.
+varek.list_ports() lists this machine's serial ports. Standard library only
+(ctypes). For tests without the instrument, see varek.testing and the pytest
+fixture varek_sim.
 """
 import ctypes
 import ctypes.util
+import enum
 import os
 import sys
 from typing import Any, Callable, List, NamedTuple, Optional
@@ -24,25 +28,54 @@ try:
 except ImportError:  # the repository's own folder, not a built package
     __version__ = "0+source"
 
-__all__ = ["Varek", "VarekError", "VarekArgumentError", "TimingConfig", "Status", "Limits", "limits",
-           "load_library", "__version__"]
+__all__ = ["Varek", "VarekError", "VarekArgumentError", "VarekOpenError", "Outcome", "TimingConfig", "Status",
+           "Limits", "limits", "PortInfo", "list_ports", "load_library", "__version__"]
 
 OK, NULL_HANDLE, FAILED = 0, -1, -2
-# How the library's reason begins when it refused the arguments and sent nothing.
-_REJECTED_PREFIX = "nothing sent: "
 _INT32 = (-(2**31), 2**31 - 1)
 _INT64 = (-(2**63), 2**63 - 1)
+# Room for a reason or a listing; the library says when it needs more.
+_TEXT_ROOM = 1024
+
+
+class Outcome(enum.IntEnum):
+    """How an operation ended, as the library numbers it (varekx_last_outcome)."""
+
+    SUCCEEDED = 0
+    UNFINISHED = 1
+    OPEN_FAILED = 2
+    NOT_OPEN = 3
+    ARGUMENT_REJECTED = 4
+    WRITE_INCOMPLETE = 5
+    READ_FAILED = 6
+    NOTHING_ARRIVED = 7
+    NO_FRAME_HEAD = 8
+    FRAME_INCOMPLETE = 9
+    LENGTH_FIELD_TOO_SMALL = 10
+    BAD_TAIL = 11
+    BAD_CHECKSUM = 12
+    PAYLOAD_TOO_SHORT = 13
+    REFUSED = 14
+
+
+def _outcome(number: int) -> Optional[Outcome]:
+    try:
+        return Outcome(number)
+    except ValueError:  # a kind added by a newer library
+        return None
 
 
 class VarekError(Exception):
     """An operation failed.
 
     `operation` names it, `port` is the connection's port, `code` the library's
-    result code (-1 closed connection, -2 failure) and `reason` says why, in the
-    library's words ("nothing arrived from COM12 within 1000 ms: ...").
+    result code (-1 closed connection, -2 failure), `outcome` the kind of
+    failure (a varek.Outcome; None for a closed connection) and `reason` says
+    why, in the library's words ("nothing arrived from COM12 within 1000 ms: ...").
     """
 
-    def __init__(self, operation: str, code: int, reason: str = "", port: str = ""):
+    def __init__(self, operation: str, code: int, reason: str = "", port: str = "",
+                 outcome: Optional[Outcome] = None):
         if code == NULL_HANDLE and not reason:
             reason = "the connection is closed"
         super().__init__(f"{operation} failed: {reason or 'the library gave no reason'}")
@@ -50,14 +83,27 @@ class VarekError(Exception):
         self.code = code
         self.reason = reason
         self.port = port
+        self.outcome = outcome
 
 
 class VarekArgumentError(VarekError, ValueError):
     """An argument refused before anything is sent; `reason` names it and its limits."""
 
     def __init__(self, operation: str, reason: str, port: str = ""):
-        super().__init__(operation, FAILED, reason, port)
+        super().__init__(operation, FAILED, reason, port, Outcome.ARGUMENT_REJECTED)
         self.args = (f"{operation}: {reason}",)
+
+    def __str__(self) -> str:
+        return self.args[0]
+
+
+class VarekOpenError(VarekError, OSError):
+    """The port did not open; `reason` says why in the library's words (no such
+    port, busy, no permission, a usb: name that matches no port or several)."""
+
+    def __init__(self, port: str, reason: str):
+        super().__init__(f"opening {port}", FAILED, reason, port, Outcome.OPEN_FAILED)
+        self.args = (reason,)
 
     def __str__(self) -> str:
         return self.args[0]
@@ -88,6 +134,12 @@ class Status(NamedTuple):
     reg137: int
     reg138: int
     reg276: float
+
+
+class _LimitsRecord(ctypes.Structure):
+    _fields_ = [("channel_count", ctypes.c_int32), ("trigger_mode_count", ctypes.c_int32),
+                ("max_timing_value", ctypes.c_int64), ("min_trigger_freq", ctypes.c_double),
+                ("max_trigger_freq", ctypes.c_double), ("default_baud", ctypes.c_int32)]
 
 
 class _StatusRecord(ctypes.Structure):
@@ -135,6 +187,10 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
         "varekx_last_error": (i32, [handle, ctypes.c_char_p, i32]),
         "varekx_read_status": (i32, [handle, ctypes.POINTER(_StatusRecord)]),
         "varekx_limits": (None, [ctypes.POINTER(i32), ctypes.POINTER(i64), ctypes.POINTER(f64), ctypes.POINTER(f64)]),
+        "varekx_get_limits": (None, [ctypes.POINTER(_LimitsRecord)]),
+        "varekx_last_outcome": (i32, [handle]),
+        "varekx_open": (handle, [ctypes.c_char_p, i32, ctypes.c_char_p, i32]),
+        "varekx_list_ports": (i32, [ctypes.c_char_p, i32]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)
@@ -145,21 +201,56 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
 
 class Limits(NamedTuple):
     """The library's limits: channels 1..channel_count, delays and widths
-    0..max_timing_value, frequencies above min_trigger_freq up to max_trigger_freq."""
+    0..max_timing_value, frequencies above min_trigger_freq up to max_trigger_freq,
+    trigger modes 0..trigger_mode_count - 1, and the baud rate it opens at by default."""
 
     channel_count: int
     max_timing_value: int
     min_trigger_freq: float
     max_trigger_freq: float
+    trigger_mode_count: int
+    default_baud: int
 
 
 def limits(library: Optional[str] = None) -> Limits:
     """The limits of the library in use, as it checks them."""
+    record = _LimitsRecord()
+    load_library(library).varekx_get_limits(ctypes.byref(record))
+    return Limits(record.channel_count, record.max_timing_value, record.min_trigger_freq, record.max_trigger_freq,
+                  record.trigger_mode_count, record.default_baud)
+
+
+class PortInfo(NamedTuple):
+    """A serial port as the system lists it ("" for what it does not know);
+    `locator` is the usb:VID:PID[:SERIAL] name that opens it by identity."""
+
+    name: str
+    description: str
+    vid: str
+    pid: str
+    serial_number: str
+    manufacturer: str
+    product: str
+    location: str
+    by_id: str
+    locator: str
+
+
+def _text(fill: Callable[[Optional[ctypes.Array], int], int]) -> str:
+    """Text from a length-returning library call, with room enough."""
+    buffer = ctypes.create_string_buffer(_TEXT_ROOM)
+    needed = fill(buffer, len(buffer))
+    if needed >= len(buffer):
+        buffer = ctypes.create_string_buffer(needed + 1)
+        fill(buffer, len(buffer))
+    return buffer.value.decode(errors="replace")
+
+
+def list_ports(library: Optional[str] = None) -> List[PortInfo]:
+    """This machine's serial ports, in natural order, as the library lists them."""
     lib = load_library(library)
-    count, largest = ctypes.c_int32(), ctypes.c_int64()
-    low, high = ctypes.c_double(), ctypes.c_double()
-    lib.varekx_limits(ctypes.byref(count), ctypes.byref(largest), ctypes.byref(low), ctypes.byref(high))
-    return Limits(count.value, largest.value, low.value, high.value)
+    listing = _text(lib.varekx_list_ports)
+    return [PortInfo(*line.split("\t")) for line in listing.splitlines() if line]
 
 
 def _whole(operation: str, name: str, value: Any, limits: "tuple[int, int]") -> int:
@@ -175,19 +266,24 @@ def _whole(operation: str, name: str, value: Any, limits: "tuple[int, int]") -> 
 class Varek:
     """One open connection with the instrument; a context manager that closes it.
 
-    Opens `port` ("COM12", "/dev/ttyUSB0") at `baud`, 8 data bits, no parity,
-    one stop bit, for exclusive use; raises OSError when the port cannot be
-    opened. `library` names the varek library to load instead of the bundled one.
+    Opens `port` ("COM12", "/dev/ttyUSB0", "usb:0403:6001") at `baud` (None:
+    the library's default, 115200), 8 data bits, no parity, one stop bit, for
+    exclusive use; raises VarekOpenError (an OSError) with the library's reason
+    when the port cannot be opened. `library` names the varek library to load
+    instead of the bundled one.
     """
 
-    def __init__(self, port: str, baud: int = 115200, library: Optional[str] = None):
+    def __init__(self, port: str, baud: Optional[int] = None, library: Optional[str] = None):
         self._lib = load_library(library)
         self._port = port
-        self._handle: Optional[int] = self._lib.varek_init(port.encode(sys.getfilesystemencoding()),
-                                                           _whole(f"Varek({port!r})", "baud", baud, _INT32))
-        if not self._handle:
-            raise OSError(f"cannot open {port}: no such port, another program holds it, or it is no serial port "
-                          "(varekctl ports lists this machine's ports)")
+        self._handle: Optional[int] = None
+        why = ctypes.create_string_buffer(_TEXT_ROOM)
+        handle = self._lib.varekx_open(port.encode(sys.getfilesystemencoding()),
+                                       0 if baud is None else _whole(f"Varek({port!r})", "baud", baud, _INT32),
+                                       why, len(why))
+        if not handle:
+            raise VarekOpenError(port, why.value.decode(errors="replace") or f"cannot open {port}")
+        self._handle = handle
 
     @property
     def port(self) -> str:
@@ -214,19 +310,20 @@ class Varek:
         """Why the last operation failed, in the library's words; "" when it succeeded."""
         if not self._handle:
             return ""
-        size = self._lib.varekx_last_error(self._handle, None, 0)
-        buffer = ctypes.create_string_buffer(max(size, 0) + 1)
-        self._lib.varekx_last_error(self._handle, buffer, len(buffer))
-        return buffer.value.decode(errors="replace")
+        return _text(lambda buffer, size: self._lib.varekx_last_error(self._handle, buffer, size))
+
+    def last_outcome(self) -> Optional[Outcome]:
+        """How the last operation ended; None on a closed connection."""
+        return _outcome(self._lib.varekx_last_outcome(self._handle)) if self._handle else None
 
     def _call(self, operation: str, function: Callable[..., int], *args: Any) -> None:
         code = function(self._handle, *args)
         if code == OK:
             return
-        reason = self.last_error()
-        if reason.startswith(_REJECTED_PREFIX):
-            raise VarekArgumentError(operation, reason[len(_REJECTED_PREFIX):], self._port)
-        raise VarekError(f"{operation} on {self._port}", code, reason, self._port)
+        outcome = self.last_outcome()
+        if outcome == Outcome.ARGUMENT_REJECTED:
+            raise VarekArgumentError(operation, self.last_error(), self._port)
+        raise VarekError(f"{operation} on {self._port}", code, self.last_error(), self._port, outcome)
 
     def set_trigger(self, mode: int) -> None:
         """Sets the trigger mode 0, 1 or 2 (any other value acts as 0)."""

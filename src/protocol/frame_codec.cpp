@@ -8,8 +8,7 @@
 #include "protocol/frame_layout.h"
 #include "varek/varek_ddg.h"
 
-using varek::frame_layout::kFrameOverhead;
-using varek::frame_layout::kLengthFieldBias;
+using namespace varek::frame_layout;
 
 std::uint16_t VarekDDG::Checksum(const std::uint8_t* bytes, std::int32_t len) {
     // A plain sum modulo 65536, eight bytes at a time: the even and odd bytes
@@ -42,18 +41,19 @@ void VarekDDG::BuildFrame(std::uint8_t cmd, std::uint16_t param, const std::uint
     const auto length_field = static_cast<std::uint16_t>(len + kLengthFieldBias);
     out.resize(static_cast<std::size_t>(len) + kFrameOverhead);
     std::uint8_t* frame = out.data();
-    frame[0] = FRAME_HEAD0;
-    frame[1] = FRAME_HEAD1;
-    frame[2] = static_cast<std::uint8_t>(length_field & 0xFF);
-    frame[3] = static_cast<std::uint8_t>(length_field >> 8);
-    frame[4] = cmd;
-    frame[5] = static_cast<std::uint8_t>(param & 0xFF);
-    frame[6] = static_cast<std::uint8_t>(param >> 8);
-    if (payload != nullptr && len > 0) std::memcpy(frame + 7, payload, static_cast<std::size_t>(len));
-    const std::uint16_t sum = Checksum(frame, len + 7);
-    frame[7 + len] = static_cast<std::uint8_t>(sum & 0xFF);
-    frame[8 + len] = static_cast<std::uint8_t>(sum >> 8);
-    frame[9 + len] = FRAME_TAIL;
+    frame[kHeadOffset] = FRAME_HEAD0;
+    frame[kHeadOffset + 1] = FRAME_HEAD1;
+    frame[kLengthOffset] = static_cast<std::uint8_t>(length_field & 0xFF);
+    frame[kLengthOffset + 1] = static_cast<std::uint8_t>(length_field >> 8);
+    frame[kCommandOffset] = cmd;
+    frame[kParamOffset] = static_cast<std::uint8_t>(param & 0xFF);
+    frame[kParamOffset + 1] = static_cast<std::uint8_t>(param >> 8);
+    if (payload != nullptr && len > 0) std::memcpy(frame + kPayloadOffset, payload, static_cast<std::size_t>(len));
+    const std::int32_t checksum_at = ChecksumOffset(length_field);
+    const std::uint16_t sum = Checksum(frame, checksum_at);
+    frame[checksum_at] = static_cast<std::uint8_t>(sum & 0xFF);
+    frame[checksum_at + 1] = static_cast<std::uint8_t>(sum >> 8);
+    frame[TailOffset(length_field)] = FRAME_TAIL;
 }
 
 void VarekDDG::BuildFrameU32(std::uint8_t cmd, std::uint16_t param, const std::vector<std::uint32_t>& words,
@@ -70,19 +70,20 @@ FrameFault ParseFrameChecked(const std::uint8_t* buf, std::int32_t len, VarekFra
     frame.param = 0;
     frame.data.clear();
 
-    if (buf == nullptr || len < 7) return FrameFault::TooShort;
-    if (buf[0] != VarekDDG::FRAME_HEAD0 || buf[1] != VarekDDG::FRAME_HEAD1) return FrameFault::Head;
-    const std::int32_t length_field = buf[2] | (buf[3] << 8);
+    if (buf == nullptr || len < kPayloadOffset) return FrameFault::TooShort;
+    if (buf[kHeadOffset] != VarekDDG::FRAME_HEAD0 || buf[kHeadOffset + 1] != VarekDDG::FRAME_HEAD1)
+        return FrameFault::Head;
+    const std::int32_t length_field = buf[kLengthOffset] | (buf[kLengthOffset + 1] << 8);
     if (length_field < kLengthFieldBias) return FrameFault::LengthField;
-    if (len < length_field + 4) return FrameFault::Truncated;
-    if (buf[length_field + 3] != VarekDDG::FRAME_TAIL) return FrameFault::Tail;
-    const std::uint16_t carried =
-        static_cast<std::uint16_t>(buf[length_field + 1] | (buf[length_field + 2] << 8));
-    if (VarekDDG::Checksum(buf, length_field + 1) != carried) return FrameFault::Checksum;
+    if (len < length_field + kBytesBeforeCounted) return FrameFault::Truncated;
+    if (buf[TailOffset(length_field)] != VarekDDG::FRAME_TAIL) return FrameFault::Tail;
+    const std::int32_t checksum_at = ChecksumOffset(length_field);
+    const std::uint16_t carried = static_cast<std::uint16_t>(buf[checksum_at] | (buf[checksum_at + 1] << 8));
+    if (VarekDDG::Checksum(buf, checksum_at) != carried) return FrameFault::Checksum;
 
-    frame.cmd = buf[4];
-    frame.param = static_cast<std::uint16_t>(buf[5] | (buf[6] << 8));
-    frame.data.assign(buf + 7, buf + 1 + length_field);
+    frame.cmd = buf[kCommandOffset];
+    frame.param = static_cast<std::uint16_t>(buf[kParamOffset] | (buf[kParamOffset + 1] << 8));
+    frame.data.assign(buf + kPayloadOffset, buf + checksum_at);
     frame.valid = true;
     return FrameFault::None;
 }

@@ -98,10 +98,10 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std
     std::vector<std::uint8_t> frame(
         static_cast<std::size_t>(length_field + frame_layout::kBytesBeforeCounted), 0);
     report.frame_size = static_cast<std::int32_t>(frame.size());
-    frame[0] = VarekDDG::FRAME_HEAD0;
-    frame[1] = VarekDDG::FRAME_HEAD1;
-    frame[2] = length_bytes[0];
-    frame[3] = length_bytes[1];
+    frame[frame_layout::kHeadOffset] = VarekDDG::FRAME_HEAD0;
+    frame[frame_layout::kHeadOffset + 1] = VarekDDG::FRAME_HEAD1;
+    frame[frame_layout::kLengthOffset] = length_bytes[0];
+    frame[frame_layout::kLengthOffset + 1] = length_bytes[1];
     for (std::int32_t received = 0; received < length_field;) {
         if (deadline_passed()) return fail(VarekOutcome::FrameIncomplete);
         std::int32_t got = 0;

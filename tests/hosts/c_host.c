@@ -21,6 +21,10 @@ typedef int32_t (*TemperatureFn)(VarekHandle, float*);
 typedef int32_t (*TimingFn)(VarekHandle, int32_t, int64_t*, int64_t*, int32_t*, double*);
 typedef int32_t (*LastErrorFn)(VarekHandle, char*, int32_t);
 typedef int32_t (*StatusFn)(VarekHandle, VarekxStatus*);
+typedef VarekHandle (*OpenFn)(const char*, int32_t, char*, int32_t);
+typedef int32_t (*ListFn)(char*, int32_t);
+typedef void (*LimitsFn)(VarekxLimits*);
+typedef int32_t (*CheckFn)(int32_t, int64_t, double, char*, int32_t);
 
 static int failures = 0;
 static int checks = 0;
@@ -74,6 +78,12 @@ int main(int argc, char** argv) {
     RESOLVE(TimingFn, read_timing_config, "varek_read_timing_config");
     RESOLVE(LastErrorFn, last_error, "varekx_last_error");
     RESOLVE(StatusFn, read_status, "varekx_read_status");
+    RESOLVE(HandleFn, last_outcome, "varekx_last_outcome");
+    RESOLVE(OpenFn, open_with_reason, "varekx_open");
+    RESOLVE(ListFn, list_ports, "varekx_list_ports");
+    RESOLVE(LimitsFn, get_limits, "varekx_get_limits");
+    RESOLVE(CheckFn, check_argument, "varekx_check_argument");
+    const char* missing_port = getenv("VAREK_MISSING_C_PORT");
 
     VarekHandle handle = init(port, 0);
     if (handle == NULL) {
@@ -126,8 +136,66 @@ int main(int argc, char** argv) {
           "a short buffer gets what fits, terminated, and nothing past it");
     check(last_error(handle, NULL, 0) == length, "the length alone");
     check(last_error(NULL, message, sizeof message) == -1, "null handle for the error");
+    check(last_outcome(handle) == VAREKX_OUTCOME_ARGUMENT_REJECTED, "the outcome: an argument rejected");
     check(software_trigger(handle) == VAREK_OK && last_error(handle, NULL, 0) == 0, "a success clears it");
+    check(last_outcome(handle) == VAREKX_OUTCOME_SUCCEEDED, "the outcome: succeeded");
+    check(last_outcome(NULL) == -1, "null handle for the outcome");
     check(software_trigger(NULL) == VAREK_NULL_HANDLE, "null handle");
+
+    /* Opening with a reason: a missing port, a malformed usb: name, one that
+     * matches nothing; each says so, and a good open says nothing. */
+    char why[512];
+    if (missing_port != NULL) {
+        check(open_with_reason(missing_port, 0, why, sizeof why) == NULL && strstr(why, "no such port") != NULL,
+              "varekx_open names a missing port");
+    }
+    check(open_with_reason("usb:12:34", 0, why, sizeof why) == NULL &&
+              strstr(why, "usb:VID:PID or usb:VID:PID:SERIAL") != NULL,
+          "varekx_open explains a malformed usb: name");
+    check(open_with_reason("usb:FFFF:FFFE", 0, why, sizeof why) == NULL &&
+              strstr(why, "no USB serial port matches usb:FFFF:FFFE") != NULL,
+          "varekx_open says no USB port matches");
+    check(open_with_reason(NULL, 0, why, sizeof why) == NULL && strcmp(why, "no port name given") == 0,
+          "varekx_open refuses a null name");
+    close_handle(handle);
+    handle = open_with_reason(port, 0, why, sizeof why);
+    check(handle != NULL && why[0] == '\0' && software_trigger(handle) == VAREK_OK, "varekx_open opens");
+
+    /* The rules and limits, as a host that checks before sending asks them. */
+    VarekxLimits limits;
+    memset(&limits, 0, sizeof limits);
+    get_limits(&limits);
+    get_limits(NULL);
+    check(limits.channel_count == 8 && limits.trigger_mode_count == 3 && limits.default_baud == 115200 &&
+              limits.max_timing_value == 184467440737095516LL && limits.max_trigger_freq == 250000000.0,
+          "varekx_get_limits");
+    check(check_argument(VAREKX_ARGUMENT_CHANNEL, 8, 0.0, why, sizeof why) == 0 && why[0] == '\0',
+          "channel 8 accepted");
+    check(check_argument(VAREKX_ARGUMENT_CHANNEL, 9, 0.0, why, sizeof why) > 0 &&
+              strcmp(why, "channel 9 is outside 1..8") == 0,
+          "channel 9 refused in the library's words");
+    check(check_argument(VAREKX_ARGUMENT_DELAY, -1, 0.0, NULL, 0) > 0, "a negative delay refused");
+    check(check_argument(VAREKX_ARGUMENT_PULSE_WIDTH, 184467440737095516LL, 0.0, NULL, 0) == 0,
+          "the largest pulse width accepted");
+    check(check_argument(VAREKX_ARGUMENT_FREQUENCY, 0, 0.0, why, sizeof why) > 0 &&
+              strstr(why, "internal trigger frequency 0 must be above") == why,
+          "frequency 0 refused");
+    check(check_argument(VAREKX_ARGUMENT_TRIGGER_MODE, 3, 0.0, why, sizeof why) > 0 &&
+              strcmp(why, "trigger mode 3 is not one of 0, 1, 2") == 0,
+          "trigger mode 3 refused");
+    check(check_argument(99, 0, 0.0, why, sizeof why) == -1, "an unknown argument kind");
+
+    /* The listing: tab-separated lines of ten fields, whatever ports there are. */
+    const int32_t listing = list_ports(NULL, 0);
+    char* ports = malloc((size_t)listing + 1);
+    check(ports != NULL && list_ports(ports, listing + 1) == listing, "varekx_list_ports");
+    int tabs = 0, lines = 0;
+    for (int32_t i = 0; ports != NULL && i < listing; ++i) {
+        tabs += ports[i] == '\t';
+        lines += ports[i] == '\n';
+    }
+    check(tabs == 9 * lines && (listing == 0 || ports[listing - 1] == '\n'), "ten fields a line");
+    free(ports);
     close_handle(handle);
     close_handle(NULL);
     unload_library(library);

@@ -7,11 +7,16 @@ instrument named by VAREK_SIM_C_PORT.
 import ctypes
 import os
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "python"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from fake_device_tree import build_fake_device_tree  # noqa: E402
 from varek import load_library  # noqa: E402
 
 VAREK_OK, VAREK_NULL_HANDLE, VAREK_FAILED = 0, -1, -2
+# The outcomes as varek_ext.h numbers them, written out on purpose: an independent check.
+OUTCOME_SUCCEEDED, OUTCOME_ARGUMENT_REJECTED = 0, 4
 
 
 def main():
@@ -63,9 +68,27 @@ def main():
     short = ctypes.create_string_buffer(5)
     check(lib.varekx_last_error(handle, short, 5) == len(expected) and short.value == b"noth", "cut to fit")
     check(lib.varekx_last_error(None, message, len(message)) == -1, "null handle for the error")
+    check(lib.varekx_last_outcome(handle) == OUTCOME_ARGUMENT_REJECTED, "the outcome of a refused argument")
     check(lib.varek_software_trigger(None) == VAREK_NULL_HANDLE, "null handle")
     lib.varek_close(handle)
     lib.varek_close(None)
+
+    # varek_init and varekx_open take a USB adapter's identity, through a
+    # device tree whose ttyUSB2 leads to the simulated instrument.
+    with tempfile.TemporaryDirectory() as root:
+        os.environ.update(build_fake_device_tree(root, port.decode()))
+        handle = lib.varek_init(b"usb:0403:6001:A1B2C3", 0)
+        check(bool(handle) and lib.varek_software_trigger(handle) == VAREK_OK, "varek_init with a usb: name")
+        check(lib.varekx_last_outcome(handle) == OUTCOME_SUCCEEDED, "the outcome of a success")
+        lib.varek_close(handle)
+        check(not lib.varek_init(b"usb:0403:6001", 0), "varek_init with an ambiguous usb: name")
+        why = ctypes.create_string_buffer(512)
+        check(not lib.varekx_open(b"usb:0403:6001", 0, why, len(why)) and
+              why.value.startswith(b"2 USB serial ports match usb:0403:6001: "), "varekx_open says it is ambiguous")
+        listing = ctypes.create_string_buffer(4096)
+        length = lib.varekx_list_ports(listing, len(listing))
+        check(length == len(listing.value) and listing.value.count(b"\n") == 4 and
+              b"\tusb:0403:6001:A1B2C3\n" in listing.value, "varekx_list_ports lists the tree")
 
     print(f"{checks - len(failures)} passed, {len(failures)} failed")
     sys.exit(1 if failures else 0)

@@ -2,10 +2,15 @@
 VAREK_SIM_C_PORT, with the library named by VAREK_LIBRARY."""
 import os
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "python"))
-from varek import TimingConfig, Varek, VarekError  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from fake_device_tree import build_fake_device_tree  # noqa: E402
+from sim_process import SimControl  # noqa: E402
+from varek import (Outcome, PortInfo, TimingConfig, Varek, VarekArgumentError, VarekError,  # noqa: E402
+                   VarekOpenError, limits, list_ports)
 
 PORT = os.environ["VAREK_SIM_C_PORT"]
 
@@ -37,11 +42,13 @@ class VarekModuleTest(unittest.TestCase):
         with Varek(PORT) as ddg:
             with self.assertRaises(VarekError) as raised:
                 ddg.set_delay(9, 5)
-            self.assertEqual(str(raised.exception), "set_delay(9, 5): channel 9 is outside 1..8")
-            self.assertEqual(raised.exception.reason, "channel 9 is outside 1..8")
+            self.assertEqual(str(raised.exception), "set_delay(9, 5): nothing sent: channel 9 is outside 1..8")
+            self.assertEqual(raised.exception.reason, "nothing sent: channel 9 is outside 1..8")
+            self.assertIsInstance(raised.exception, VarekArgumentError)
             self.assertIsInstance(raised.exception, ValueError)
-            self.assertEqual(raised.exception.code, -2)
+            self.assertEqual((raised.exception.code, raised.exception.outcome), (-2, Outcome.ARGUMENT_REJECTED))
             ddg.software_trigger()  # still usable
+            self.assertEqual(ddg.last_outcome(), Outcome.SUCCEEDED)
 
     def test_closed_connection_says_so(self):
         ddg = Varek(PORT)
@@ -51,9 +58,67 @@ class VarekModuleTest(unittest.TestCase):
         self.assertEqual(raised.exception.code, -1)
         self.assertIn("closed", str(raised.exception))
 
-    def test_missing_port_raises_oserror(self):
-        with self.assertRaises(OSError):
-            Varek("/dev/varek-no-such-port")
+    def test_an_instrument_failure_carries_its_outcome(self):
+        sim = SimControl(os.environ["VAREK_SIM_CONTROL"])
+        try:
+            with Varek(PORT) as ddg:
+                for fault, outcome in (("silent", Outcome.NOTHING_ARRIVED), ("checksum", Outcome.BAD_CHECKSUM),
+                                       ("refuse", Outcome.REFUSED)):
+                    sim.command("fault " + fault)
+                    with self.assertRaises(VarekError) as raised:
+                        ddg.software_trigger()
+                    self.assertNotIsInstance(raised.exception, VarekArgumentError)
+                    self.assertEqual(raised.exception.outcome, outcome, fault)
+        finally:
+            sim.close()
+
+    def test_a_port_that_does_not_open_says_why(self):
+        for name, reason in (("/dev/varek-no-such-port", "cannot open /dev/varek-no-such-port: no such port"),
+                             ("usb:0403", "a USB port is named usb:VID:PID or usb:VID:PID:SERIAL"),
+                             ("usb:ffff:fffe", "no USB serial port matches usb:ffff:fffe")):
+            with self.subTest(name=name):
+                with self.assertRaises(VarekOpenError) as raised:
+                    Varek(name)
+                self.assertIsInstance(raised.exception, OSError)
+                self.assertIn(reason, raised.exception.reason)
+                self.assertEqual(raised.exception.outcome, Outcome.OPEN_FAILED)
+        with Varek(PORT) as held:
+            with self.assertRaises(VarekOpenError) as raised:
+                Varek(PORT)
+            self.assertIn("busy: another program holds it", str(raised.exception))
+            held.software_trigger()
+
+    def test_ports_listed_and_opened_by_usb_identity(self):
+        with tempfile.TemporaryDirectory() as root:
+            environment = build_fake_device_tree(root, PORT)
+            saved = {key: os.environ.get(key) for key in environment}
+            os.environ.update(environment)
+            try:
+                ports = list_ports()
+                dev = environment["VAREK_DEV_ROOT"]
+                self.assertEqual([port.name for port in ports],
+                                 [f"{dev}/ttyACM0", f"{dev}/ttyS0", f"{dev}/ttyUSB2", f"{dev}/ttyUSB10"])
+                self.assertEqual(ports[2], PortInfo(f"{dev}/ttyUSB2", "FT232R USB UART", "0403", "6001", "A1B2C3",
+                                                    "FTDI", "FT232R USB UART", "1-2:1.0",
+                                                    f"{dev}/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0",
+                                                    "usb:0403:6001:A1B2C3"))
+                self.assertEqual((ports[0].locator, ports[1].locator), ("usb:2341:0043", ""))
+                with Varek("usb:0403:6001:A1B2C3") as ddg:
+                    ddg.set_delay(1, 4321)
+                    self.assertEqual(ddg.read_timing_config(1).delay, 4321)
+                with self.assertRaises(VarekOpenError) as raised:
+                    Varek("usb:0403:6001")
+                self.assertIn("2 USB serial ports match usb:0403:6001", str(raised.exception))
+            finally:
+                for key, value in saved.items():
+                    if value is None:
+                        os.environ.pop(key, None)
+                    else:
+                        os.environ[key] = value
+
+    def test_limits_come_from_the_library(self):
+        self.assertEqual(limits()[4:], (3, 115200))
+        self.assertEqual(limits().channel_count, 8)
 
 
 if __name__ == "__main__":

@@ -88,13 +88,14 @@ std::vector<TimedBytes> ShapeReply(std::vector<std::uint8_t> reply, const FaultP
     if (plan.babble_ms > 0) return Babble(plan);
     if (plan.reply) reply = *plan.reply;
     if (reply.size() >= static_cast<std::size_t>(frame_layout::kFrameOverhead)) {
-        const auto length_field = static_cast<std::size_t>(reply[2] | (reply[3] << 8));
-        // The checksum's low byte follows the counted bytes up to the payload's end.
-        if (plan.bad_checksum && length_field + 2 < reply.size()) reply[length_field + 1] ^= 0x5A;
+        using namespace frame_layout;
+        const std::int32_t length_field = reply[kLengthOffset] | (reply[kLengthOffset + 1] << 8);
+        const auto checksum_at = static_cast<std::size_t>(ChecksumOffset(length_field));
+        if (plan.bad_checksum && checksum_at + 1 < reply.size()) reply[checksum_at] ^= 0x5A;
         if (plan.bad_tail) reply.back() = 0x00;
         if (plan.short_length) {
-            reply[2] = frame_layout::kLengthFieldBias - 1;
-            reply[3] = 0;
+            reply[kLengthOffset] = kLengthFieldBias - 1;
+            reply[kLengthOffset + 1] = 0;
         }
     }
     std::vector<std::uint8_t> line = plan.noise;
