@@ -3,8 +3,8 @@ server API over the package's Varek class, and the program that serves it:
 
     varek-tango-server INSTANCE
 
-Device property Port: the port as varekctl takes it (COM12, /dev/ttyUSB0), or
-"sim" for a simulated instrument of the device's own.
+Device property Port: the port as varekctl takes it (COM12, /dev/ttyUSB0,
+usb:VID:PID[:SERIAL]), or "sim" for a simulated instrument of the device's own.
 """
 import sys
 import threading
@@ -15,7 +15,7 @@ import tango
 from tango import AttrWriteType, DevState
 from tango.server import Device, attribute, command, device_property
 
-from . import Status, Varek, VarekArgumentError, VarekError, limits
+from . import Outcome, Status, Varek, VarekError, limits
 from .testing import SimulatedInstrument
 
 __all__ = ["VarekDelayGenerator", "main"]
@@ -68,9 +68,9 @@ class _DeviceLogic:
                 tango.Except.throw_exception("VarekNotConnected", self.get_status(), "VarekDelayGenerator")
             try:
                 result = action(self._ddg)
-            except VarekArgumentError as refused:
-                tango.Except.throw_exception("VarekArgumentRejected", str(refused), "VarekDelayGenerator")
             except VarekError as failure:
+                if failure.outcome == Outcome.ARGUMENT_REJECTED:
+                    tango.Except.throw_exception("VarekArgumentRejected", str(failure), "VarekDelayGenerator")
                 self._fault(failure.reason)
                 tango.Except.throw_exception("VarekInstrumentFailed", str(failure), "VarekDelayGenerator")
             if self.get_state() != DevState.ON:
@@ -142,8 +142,9 @@ def _class_namespace() -> Dict[str, Any]:
                                  f"Channel {channel}'s output enable.")
     _add_memorized_attribute(namespace, "GlobalOutput", tango.DevBoolean,
                              lambda ddg, on: ddg.set_global_output(bool(on)), "The global output enable.")
+    last_mode = _LIMITS.trigger_mode_count - 1
     _add_memorized_attribute(namespace, "TriggerMode", tango.DevLong, lambda ddg, mode: ddg.set_trigger(int(mode)),
-                             "The trigger mode, 0, 1 or 2.", min_value=0, max_value=2)
+                             f"The trigger mode, 0 to {last_mode}.", min_value=0, max_value=last_mode)
 
     def read_frequency(self: "VarekDelayGenerator") -> float:
         return self._status_now().internal_trigger_freq

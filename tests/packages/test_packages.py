@@ -25,7 +25,8 @@ LINUX_NAME = f"varek-{VERSION}-linux-x86_64"
 SIM = os.path.join(ROOT, "build", "linux", "bin", "varek-sim")
 WINE_RUN = os.path.join(ROOT, "build", "windows", "wine_run.sh")
 WINE_PREFIX = os.path.join(ROOT, "build", "windows", "wineprefix")
-EXTENSIONS = ["varekx_last_error", "varekx_read_status", "varekx_limits"]
+EXTENSIONS = ["varekx_last_error", "varekx_read_status", "varekx_limits", "varekx_get_limits", "varekx_check_argument",
+              "varekx_last_outcome", "varekx_open", "varekx_list_ports"]
 C_FUNCTIONS = ["varek_init", "varek_close", "varek_set_trigger", "varek_set_trigger_freq",
                "varek_set_output_channel", "varek_set_delay", "varek_set_pulse_width", "varek_set_global_output",
                "varek_software_trigger", "varek_read_temperature", "varek_read_timing_config"]
@@ -123,7 +124,8 @@ def test_every_binary_carries_the_projects_version(windows_tree):
 def test_varek_dll_needs_only_system_dlls(windows_tree):
     image = pefile.PE(os.path.join(windows_tree, "bin", "varek.dll"))
     imported = sorted(entry.dll.decode().lower() for entry in image.DIRECTORY_ENTRY_IMPORT)
-    assert imported == ["kernel32.dll", "msvcrt.dll"]
+    # The port listing asks SetupAPI and the registry (advapi32): system DLLs too.
+    assert imported == ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "setupapi.dll"]
     exported = {symbol.name.decode() for symbol in image.DIRECTORY_ENTRY_EXPORT.symbols if symbol.name}
     assert {name for name in exported if name.startswith("varek")} == set(C_FUNCTIONS + EXTENSIONS)
 

@@ -22,6 +22,7 @@ SERVER, SIM = sys.argv[1:3]
 WINE_RUN, WINE_PREFIX = (sys.argv[3:5] + [None, None])[:2]
 del sys.argv[1:]
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from fake_device_tree import build_fake_device_tree  # noqa: E402
 from sim_process import SimProcess  # noqa: E402
 UNDER_WINE = WINE_RUN is not None
 
@@ -44,8 +45,9 @@ def server_command(*args):
     return ([WINE_RUN] if UNDER_WINE else []) + [SERVER, *args]
 
 
-def start_server(*args):
-    process = subprocess.Popen(server_command(*args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+def start_server(*args, env=None):
+    process = subprocess.Popen(server_command(*args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               env=env)
     line = process.stdout.readline()
     match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
     if not match:
@@ -457,6 +459,29 @@ class TokenTest(unittest.TestCase):
         missing = subprocess.run(server_command("--port", name), capture_output=True, text=True, timeout=60)
         self.assertEqual(missing.returncode, 1)
         self.assertIn(f"cannot open {name}: no such port", missing.stderr)
+
+
+@unittest.skipIf(UNDER_WINE, "sysfs is Linux's")
+class UsbNameTest(unittest.TestCase):
+    def test_the_instrument_named_by_its_usb_identity(self):
+        folder = tempfile.mkdtemp()
+        link, _ = port_link(folder)
+        simulator = start_simulator(link)
+        environment = {**os.environ, **build_fake_device_tree(os.path.join(folder, "tree"), link)}
+        server, port = start_server("--port", "usb:0403:6001:A1B2C3", "--listen", "127.0.0.1:0", env=environment)
+        try:
+            self.assertEqual(once(port, "POST", "/api/v1/fire"), (200, {"fired": True}))
+            self.assertEqual(simulator.control.state()["fired"], "1")
+        finally:
+            stop_server(server)
+            simulator.stop()
+        for name, code, reason in (("usb:0403:6001", 1, "2 USB serial ports match usb:0403:6001"),
+                                   ("usb:xyz", 2, "a USB port is named usb:VID:PID")):
+            with self.subTest(name=name):
+                result = subprocess.run(server_command("--port", name), capture_output=True, text=True, timeout=60,
+                                        env=environment)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(reason, result.stderr)
 
 
 if __name__ == "__main__":

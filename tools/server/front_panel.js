@@ -1,5 +1,6 @@
 "use strict";
-const CHANNELS = 8;
+// The channel count and the limits come from the server, which has them from the library.
+let rowsBuilt = false;
 let token = sessionStorage.getItem("varek-token") || "";
 // What the last action and the last refresh failed with: an action's error
 // stays until the next action, a refresh's until a refresh succeeds.
@@ -25,20 +26,28 @@ async function api(method, path, body) {
   return answer;
 }
 
-function buildRows() {
+function buildControls(instrument) {
+  const limits = instrument.limits;
+  const mode = document.getElementById("mode");
+  for (let m = 0; m < limits.trigger_mode_count; ++m) mode.appendChild(new Option(String(m), String(m)));
+  const frequency = document.getElementById("frequency-input");
+  frequency.min = String(limits.min_trigger_freq);
+  frequency.max = String(limits.max_trigger_freq);
   const body = document.getElementById("channels");
-  for (let c = 1; c <= CHANNELS; ++c) {
+  const largest = String(limits.max_timing_value);
+  for (let c = 1; c <= instrument.channel_count; ++c) {
     const row = document.createElement("tr");
     row.id = "channel-" + c;
     row.innerHTML = "<td>" + c + "</td>" +
-      "<td><input type='number' min='0' step='1' class='delay' aria-label='channel " + c + " delay'></td>" +
-      "<td><input type='number' min='0' step='1' class='width' aria-label='channel " + c + " pulse width'></td>" +
+      "<td><input type='number' min='0' max='" + largest + "' step='1' class='delay' aria-label='channel " + c + " delay'></td>" +
+      "<td><input type='number' min='0' max='" + largest + "' step='1' class='width' aria-label='channel " + c + " pulse width'></td>" +
       "<td><select class='enabled'><option value=''>unchanged</option><option value='true'>on</option>" +
       "<option value='false'>off</option></select></td>" +
       "<td><button class='apply'>Set</button> <span class='now'></span></td>";
     row.querySelector(".apply").addEventListener("click", () => applyChannel(c, row));
     body.appendChild(row);
   }
+  rowsBuilt = true;
 }
 
 async function applyChannel(channel, row) {
@@ -105,6 +114,7 @@ function drawDiagram(channels) {
 }
 
 function show(instrument) {
+  if (!rowsBuilt) buildControls(instrument);
   document.getElementById("port").textContent = "on " + instrument.port;
   document.getElementById("temperature").textContent = instrument.temperature === null ? "?" : instrument.temperature.toFixed(2);
   document.getElementById("frequency").textContent = instrument.internal_trigger_freq === null ? "?" : String(instrument.internal_trigger_freq);
@@ -133,6 +143,5 @@ document.getElementById("token-save").addEventListener("click", () => {
   refresh();
 });
 
-buildRows();
 refresh();
 setInterval(refresh, 1000);

@@ -23,6 +23,9 @@ constexpr std::chrono::seconds kShutdownGrace{5};
 int Run(int argc, char** argv) {
     const ServerOptions options = ParseOptions(argc, argv);
     const InstrumentPort port(options.port);
+    // A malformed name is a usage error; the service resolves it again at
+    // each reopen, since an adapter may come back on another port.
+    ResolvedPort(port.name());
     // Declared first, so that it outlives the instrument's worker, which
     // posts answers to it until it is joined.
     boost::asio::io_context io;

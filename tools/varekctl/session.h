@@ -12,7 +12,7 @@ namespace varekctl {
 
 struct SessionOptions {
     std::string port;  // as the user names it, resolved by the library on first use
-    std::int32_t baud = 115200;
+    std::int32_t baud = VarekDDG::DEFAULT_BAUD;
     bool json = false;
     bool trace = false;  // every exchange on stderr
 };
