@@ -72,15 +72,17 @@ std::string OpenFailure(const char* name) {
 
 TEST(CInterfaceOpenWithAReason, SaysWhyAPortDidNotOpen) {
     const std::string missing = varek::test::MissingCPortName();
-    EXPECT_EQ(OpenFailure(missing.c_str()).rfind("cannot open " + missing + ": no such port: check its name", 0),
-              0u);
+    EXPECT_EQ(
+        OpenFailure(missing.c_str()).rfind("cannot open " + missing + ": no such port: check its name", 0),
+        0u);
     EXPECT_EQ(OpenFailure(""), "no port name given");
     EXPECT_EQ(OpenFailure("usb:0403"),
               "a USB port is named usb:VID:PID or usb:VID:PID:SERIAL with 4-digit hex ids, got usb:0403");
     if (varek::test::ExclusiveOpenIsEnforced()) {
         VarekHandle first = varek_init(SimCPortName().c_str(), 0);
         ASSERT_NE(first, nullptr);
-        EXPECT_NE(OpenFailure(SimCPortName().c_str()).find("busy: another program holds it"), std::string::npos);
+        EXPECT_NE(OpenFailure(SimCPortName().c_str()).find("busy: another program holds it"),
+                  std::string::npos);
         varek_close(first);
     }
     char why[16] = "unwritten";

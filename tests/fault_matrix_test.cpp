@@ -80,8 +80,8 @@ TEST_F(FaultMatrixTest, EveryFaultOfTheReplyFailsInTimeSaysWhyAndLeavesTheHandle
          VAREKX_OUTCOME_LENGTH_FIELD_TOO_SMALL},
         {"refuse", "short reply from " + port + " to the status query: 0 payload bytes, 348 needed",
          VAREKX_OUTCOME_PAYLOAD_TOO_SHORT},
-        {"babble=1300", " bytes arrived from " + port + " but no frame (first bytes: ",
-         VAREKX_OUTCOME_NO_FRAME_HEAD},
+        {"babble=1300",
+         " bytes arrived from " + port + " but no frame (first bytes: ", VAREKX_OUTCOME_NO_FRAME_HEAD},
         // Silence takes the noise too.
         {"noise=EB00EB12 silent", "nothing arrived from " + port, VAREKX_OUTCOME_NOTHING_ARRIVED},
         {"reply=00FF3AEB00",

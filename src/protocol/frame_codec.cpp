@@ -48,7 +48,8 @@ void VarekDDG::BuildFrame(std::uint8_t cmd, std::uint16_t param, const std::uint
     frame[kCommandOffset] = cmd;
     frame[kParamOffset] = static_cast<std::uint8_t>(param & 0xFF);
     frame[kParamOffset + 1] = static_cast<std::uint8_t>(param >> 8);
-    if (payload != nullptr && len > 0) std::memcpy(frame + kPayloadOffset, payload, static_cast<std::size_t>(len));
+    if (payload != nullptr && len > 0)
+        std::memcpy(frame + kPayloadOffset, payload, static_cast<std::size_t>(len));
     const std::int32_t checksum_at = ChecksumOffset(length_field);
     const std::uint16_t sum = Checksum(frame, checksum_at);
     frame[checksum_at] = static_cast<std::uint8_t>(sum & 0xFF);

@@ -146,8 +146,9 @@ int main(int argc, char** argv) {
      * matches nothing; each says so, and a good open says nothing. */
     char why[512];
     if (missing_port != NULL) {
-        check(open_with_reason(missing_port, 0, why, sizeof why) == NULL && strstr(why, "no such port") != NULL,
-              "varekx_open names a missing port");
+        check(
+            open_with_reason(missing_port, 0, why, sizeof why) == NULL && strstr(why, "no such port") != NULL,
+            "varekx_open names a missing port");
     }
     check(open_with_reason("usb:12:34", 0, why, sizeof why) == NULL &&
               strstr(why, "usb:VID:PID or usb:VID:PID:SERIAL") != NULL,

@@ -136,20 +136,26 @@ def stop_server(process):
     process.stderr.close()
 
 
-class ServerTest(unittest.TestCase):
+class ServerCase(unittest.TestCase):
+    """One simulator and one server in front of it, started with `server_args`, for a whole class."""
+
+    server_args = ()
+
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp()
         link, name = port_link(cls.folder)
         cls.simulator = start_simulator(link)
         cls.sim = cls.simulator.control
-        cls.server, cls.port = start_server("--port", name, "--listen", "127.0.0.1:0")
+        cls.server, cls.port = start_server("--port", name, "--listen", "127.0.0.1:0", *cls.server_args)
 
     @classmethod
     def tearDownClass(cls):
         stop_server(cls.server)
         cls.simulator.stop()
 
+
+class ServerTest(ServerCase):
     def setUp(self):
         self.sim.command("reset")
         self.client = Client(self.port)
@@ -272,24 +278,12 @@ class ServerTest(unittest.TestCase):
         self.assertNotIn("http://", page.replace("http://www.w3.org/2000/svg", ""), "fetches nothing from elsewhere")
 
 
-class GuardTest(unittest.TestCase):
+class GuardTest(ServerCase):
     """Only this machine's own pages and programs may drive the instrument: a
     foreign Host, a foreign Origin or a body that is not declared JSON is
     refused before anything reaches it; and the protocol's small courtesies."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.folder = tempfile.mkdtemp()
-        link, name = port_link(cls.folder)
-        cls.simulator = start_simulator(link)
-        cls.sim = cls.simulator.control
-        cls.server, cls.port = start_server("--port", name, "--listen", "127.0.0.1:0", "--allow-host",
-                                            "Lab-PC.example.org")
-
-    @classmethod
-    def tearDownClass(cls):
-        stop_server(cls.server)
-        cls.simulator.stop()
+    server_args = ("--allow-host", "Lab-PC.example.org")
 
     def setUp(self):
         self.sim.command("reset")

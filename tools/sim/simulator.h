@@ -22,10 +22,10 @@
 namespace varek::sim {
 
 struct SimulatorOptions {
-    std::string port;            // empty: a pseudo-terminal of its own; else this serial port
+    std::string port;                            // empty: a pseudo-terminal of its own; else this serial port
     std::int32_t baud = VarekDDG::DEFAULT_BAUD;  // for `port`
-    std::string link_path;       // a symlink to the pseudo-terminal; empty: none
-    int control_port = 0;        // 0: any free loopback port
+    std::string link_path;                       // a symlink to the pseudo-terminal; empty: none
+    int control_port = 0;                        // 0: any free loopback port
     // 0: bytes move as fast as the pty takes them; else each byte takes the
     // 10 bit times of this baud rate (start, 8 data, stop) in both directions.
     int pace_baud = 0;
