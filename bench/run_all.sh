@@ -72,6 +72,11 @@ echo
 "$python" bench/server_bench.py "$bin/varek-server" "$bin/varek-sim" "$bin/libvarek.so" 200 | sed 's/^/- /'
 
 echo
+echo "## varek-server flooded and overloaded"
+echo
+"$python" bench/server_abuse.py "$bin/varek-server" "$bin/varek-sim" | sed 's/^/- /'
+
+echo
 echo "## Host CPU while waiting out a 1000 ms time-out (5 runs of 2 exchanges each)"
 echo
 echo "| client | median µs | p99 µs | host CPU µs/exchange | failures |"

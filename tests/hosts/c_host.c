@@ -162,7 +162,8 @@ int main(int argc, char** argv) {
     handle = open_with_reason(port, 0, why, sizeof why);
     check(handle != NULL && why[0] == '\0' && software_trigger(handle) == VAREK_OK, "varekx_open opens");
 
-    /* The rules and limits, as a host that checks before sending asks them. */
+    /* The rules and limits, as a host that checks before sending asks them;
+     * the values written out on purpose, as an independent check. */
     VarekxLimits limits;
     memset(&limits, 0, sizeof limits);
     get_limits(&limits);

@@ -6,14 +6,10 @@ and talks to loopback only.
 
     test_server_load.py VAREK_SERVER VAREK_SIM
 """
-import http.client
 import os
-import re
 import signal
 import socket
-import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -21,75 +17,7 @@ import unittest
 SERVER, SIM = sys.argv[1:3]
 del sys.argv[1:]
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from sim_process import SimProcess  # noqa: E402
-
-CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
-
-
-class SlowInstrument:
-    """varek-sim answering every request after `delay_ms`, and a varek-server in front of it."""
-
-    def __init__(self, delay_ms, *server_args, prefix=()):
-        folder = tempfile.mkdtemp()
-        link = os.path.join(folder, "ttyVAREK")
-        self.sim = SimProcess([SIM, "--link", link] + (["--delay", str(delay_ms)] if delay_ms else []))
-        self.server = subprocess.Popen([*prefix, SERVER, "--port", link, "--listen", "127.0.0.1:0", *server_args],
-                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        line = self.server.stdout.readline()
-        match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
-        if not match:
-            self.server.kill()
-            self.sim.stop()
-            raise RuntimeError(f"varek-server did not start: {line}{self.server.stderr.read()}")
-        self.port = int(match.group(1))
-
-    def fired(self):
-        return int(self.sim.control.state()["fired"])
-
-    def cpu_seconds(self):
-        with open(f"/proc/{self.server.pid}/stat") as stat:
-            fields = stat.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
-
-    def stop(self):
-        """Stops the server with SIGTERM; returns (exit code, stderr)."""
-        if self.server.poll() is None:
-            self.server.send_signal(signal.SIGTERM)
-        try:
-            _, errors = self.server.communicate(timeout=15)
-        finally:
-            self.sim.stop()
-        return self.server.returncode, errors
-
-
-def post_fire(port, timeout):
-    """(status, seconds taken); status None when the client gave up or lost the connection."""
-    started = time.monotonic()
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
-    try:
-        connection.request("POST", "/api/v1/fire")
-        response = connection.getresponse()
-        response.read()
-        return response.status, time.monotonic() - started
-    except (OSError, http.client.HTTPException):
-        return None, time.monotonic() - started
-    finally:
-        connection.close()
-
-
-def in_parallel(count, function):
-    results = [None] * count
-
-    def run(index):
-        results[index] = function(index)
-
-    threads = [threading.Thread(target=run, args=(index,)) for index in range(count)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    return results
-
+from server_process import SlowInstrument, in_parallel, post_fire  # noqa: E402
 
 class LoadTest(unittest.TestCase):
     def flood_and_measure(self, instrument, count):
@@ -116,7 +44,7 @@ class LoadTest(unittest.TestCase):
                     # UBSan's vptr check probes memory through a pipe; with no
                     # descriptors left it reports every virtual call as invalid.
                     self.skipTest("a sanitized server cannot run out of descriptors")
-                instrument = SlowInstrument(0, *args, prefix=("prlimit", "--nofile=256"))
+                instrument = SlowInstrument(SERVER, SIM, 0, *args, prefix=("prlimit", "--nofile=256"))
                 try:
                     share, status = self.flood_and_measure(instrument, 400)
                     self.assertLess(share, 0.2, "the server spins while flooded")
@@ -137,7 +65,7 @@ class LoadTest(unittest.TestCase):
                 self.assertEqual(code, 0, errors)
 
     def test_fires_whose_clients_gave_up_are_not_carried_out(self):
-        instrument = SlowInstrument(300)
+        instrument = SlowInstrument(SERVER, SIM, 300)
         try:
             results = in_parallel(20, lambda _: post_fire(instrument.port, timeout=1.5))
             answered = sum(1 for status, _ in results if status == 200)
@@ -152,7 +80,7 @@ class LoadTest(unittest.TestCase):
         self.assertLess(fired, 12)
 
     def test_more_clients_than_the_deadline_serves_hear_within_it(self):
-        instrument = SlowInstrument(500)
+        instrument = SlowInstrument(SERVER, SIM, 500)
         try:
             results = in_parallel(32, lambda _: post_fire(instrument.port, timeout=30))
         finally:
@@ -164,7 +92,7 @@ class LoadTest(unittest.TestCase):
         self.assertLess(max(took for _, took in results), 12)
 
     def test_sigterm_during_exchanges_ends_cleanly(self):
-        instrument = SlowInstrument(200)
+        instrument = SlowInstrument(SERVER, SIM, 200)
         stop = threading.Event()
         statuses = []
 

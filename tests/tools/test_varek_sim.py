@@ -76,6 +76,20 @@ class VarekSimTest(unittest.TestCase):
         self.assertIn("dropped 6 bytes of an unfinished request", log)
         self.assertEqual(log.count("dropped"), 1, log)
 
+    def test_what_it_keeps_of_the_line_is_bounded(self):
+        sim = RunningSimulator()
+        try:
+            # 10 000 requests, 100 000 bytes: more than it keeps.
+            for _ in range(10000):
+                os.write(sim.line, SOFTWARE_TRIGGER)
+                sim.read_reply(len(ACKNOWLEDGED))
+            received = bytes.fromhex(sim.sim.control.command("received"))
+            self.assertEqual(len(received), 64 * 1024, "the latest 64 KiB")
+            self.assertTrue(received.endswith(SOFTWARE_TRIGGER))
+            self.assertEqual(sim.sim.control.command("requests"), "10000")
+        finally:
+            sim.stop()
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
