@@ -22,7 +22,7 @@ from server_process import SlowInstrument, in_parallel, post_fire  # noqa: E402
 class LoadTest(unittest.TestCase):
     def flood_and_measure(self, instrument, count):
         """Opens `count` connections and holds them for 2 s; returns the
-        server's CPU share over that time and whether a new client was answered."""
+        server's CPU share over that time and how a new client fared meanwhile."""
         flood = []
         try:
             for _ in range(count):
@@ -30,26 +30,30 @@ class LoadTest(unittest.TestCase):
             cpu_before, started = instrument.cpu_seconds(), time.monotonic()
             time.sleep(2)
             share = (instrument.cpu_seconds() - cpu_before) / (time.monotonic() - started)
+            return share, post_fire(instrument.port, timeout=10)
         finally:
             for connection in flood:
                 connection.close()
-        status, _ = post_fire(instrument.port, timeout=10)
-        return share, status
 
+    # UBSan's vptr check probes memory through a pipe; with no descriptors
+    # left it reports every virtual call as invalid. 400 connections against a
+    # limit of 256 exhaust them even under the cap, while those turned away
+    # linger to read their 503.
+    @unittest.skipIf(os.environ.get("VAREK_SANITIZED"), "a sanitized server cannot run out of descriptors")
     def test_a_connection_flood_neither_spins_nor_shuts_others_out(self):
         for label, args in (("the default cap", ()), ("a cap past the descriptor limit", ("--max-connections",
                                                                                            "1000"))):
             with self.subTest(label):
-                if args and os.environ.get("VAREK_SANITIZED"):
-                    # UBSan's vptr check probes memory through a pipe; with no
-                    # descriptors left it reports every virtual call as invalid.
-                    self.skipTest("a sanitized server cannot run out of descriptors")
                 instrument = SlowInstrument(SERVER, SIM, 0, *args, prefix=("prlimit", "--nofile=256"))
                 try:
-                    share, status = self.flood_and_measure(instrument, 400)
+                    share, (status, took) = self.flood_and_measure(instrument, 400)
                     self.assertLess(share, 0.2, "the server spins while flooded")
-                    self.assertIn(status, (200, 503), "a new client is answered once the flood ends")
-                    # While flooded, a new client under the cap hears 503 at once.
+                    # Answered at once: turned away at the cap, or let in
+                    # when an idle connection gives way to it.
+                    self.assertIn(status, (200, 503))
+                    self.assertLess(took, 2)
+                    self.assertEqual(post_fire(instrument.port, timeout=10)[0], 200, "served once the flood ends")
+                    # A new client beyond the cap hears 503 at once.
                     if not args:
                         flood = [socket.create_connection(("127.0.0.1", instrument.port)) for _ in range(64)]
                         try:

@@ -86,6 +86,7 @@ public:
     void Read() {
         if (registry_->stopping) return Close();
         state_ = State::Reading;
+        idle_since_ = std::chrono::steady_clock::now();
         parser_.emplace();
         parser_->body_limit(kMaxBodyBytes);
         stream_.expires_after(kClientTimeLimit);
@@ -96,6 +97,12 @@ public:
 
     void CloseIfIdle() {
         if (state_ == State::Reading) Close();
+    }
+
+    // Since when it has waited for a request; nothing while a request is under way.
+    std::optional<std::chrono::steady_clock::time_point> IdleSince() const {
+        if (state_ != State::Reading) return std::nullopt;
+        return idle_since_;
     }
 
 private:
@@ -244,6 +251,7 @@ private:
     std::optional<http::response<http::string_body>> response_;
     asio::steady_timer deadline_;
     JobTicket::Clock::time_point arrived_{};
+    std::chrono::steady_clock::time_point idle_since_{};
     std::shared_ptr<JobTicket> ticket_;
     std::shared_ptr<HttpSession> held_;
     std::optional<ApiResponse> answer_;
@@ -296,6 +304,9 @@ void HttpServer::Shutdown() {
 void HttpServer::Accept() {
     acceptor_.async_accept([this](beast::error_code error, tcp::socket socket) {
         if (connections_->stopping) return;
+        // Out of descriptors (or any failure): an idle connection gives way
+        // to the one waiting, else the listener pauses rather than spins.
+        if (error && CloseLongestIdle()) return Accept();
         if (error) {
             accept_pause_.expires_after(kAcceptPause);
             accept_pause_.async_wait([this](beast::error_code cancelled) {
@@ -310,6 +321,21 @@ void HttpServer::Accept() {
         }
         Accept();
     });
+}
+
+bool HttpServer::CloseLongestIdle() {
+    HttpSession* longest = nullptr;
+    std::chrono::steady_clock::time_point earliest = std::chrono::steady_clock::time_point::max();
+    for (HttpSession* session : connections_->sessions) {
+        const auto since = session->IdleSince();
+        if (since && *since < earliest) {
+            earliest = *since;
+            longest = session;
+        }
+    }
+    if (longest == nullptr) return false;
+    longest->CloseIfIdle();
+    return true;
 }
 
 void HttpServer::TurnAway(tcp::socket socket) {

@@ -34,6 +34,9 @@ public:
 
 private:
     void Accept();
+    // Closes the connection that has waited longest for a request; false
+    // when every connection has one under way.
+    bool CloseLongestIdle();
     // Answers a connection beyond the limit with 503 and closes it.
     static void TurnAway(boost::asio::ip::tcp::socket socket);
 
