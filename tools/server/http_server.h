@@ -1,7 +1,6 @@
-// HTTP/1.1 on Boost.Beast: reads each request (with time limits, so that a
-// slow or idle client holds nothing), hands it to the API, writes the answer.
-// It holds at most a set number of connections, and withdraws a request
-// from the instrument's queue when its client leaves or its deadline passes.
+// HTTP/1.1 on Boost.Beast: the listener. It holds at most a set number of
+// connections (each an HttpSession), turns away more with 503, and never
+// spins when the process runs out of descriptors.
 #ifndef VAREK_SERVER_HTTP_SERVER_H
 #define VAREK_SERVER_HTTP_SERVER_H
 
