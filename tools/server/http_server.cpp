@@ -11,11 +11,6 @@
 
 namespace varek::server {
 
-namespace asio = boost::asio;
-namespace beast = boost::beast;
-namespace http = beast::http;
-using asio::ip::tcp;
-
 namespace {
 
 // After a failed accept (most often: no descriptors left) the listener

@@ -5,11 +5,6 @@
 
 namespace varek::server {
 
-namespace asio = boost::asio;
-namespace beast = boost::beast;
-namespace http = beast::http;
-using asio::ip::tcp;
-
 namespace {
 
 // How long a client may take to send a request, or to take our answer; an

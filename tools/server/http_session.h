@@ -18,6 +18,11 @@
 
 namespace varek::server {
 
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using asio::ip::tcp;
+
 class HttpSession;
 
 // The open connections, touched on the I/O thread only.
@@ -28,14 +33,13 @@ struct ConnectionRegistry {
 
 // `answer` as HTTP sends it, with the headers every answer carries; for a
 // HEAD request the length of a body that is not sent.
-boost::beast::http::response<boost::beast::http::string_body> Serialized(const ApiResponse& answer,
-                                                                         unsigned version, bool keep_alive,
-                                                                         bool head_only);
+http::response<http::string_body> Serialized(const ApiResponse& answer, unsigned version, bool keep_alive,
+                                             bool head_only);
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
     // Serves `socket` once Read() is called, listed in `registry` while it lives.
-    HttpSession(boost::asio::ip::tcp::socket socket, Api& api, std::shared_ptr<ConnectionRegistry> registry);
+    HttpSession(tcp::socket socket, Api& api, std::shared_ptr<ConnectionRegistry> registry);
     ~HttpSession();
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
@@ -50,27 +54,27 @@ public:
 
 private:
     enum class State { Reading, Waiting, Writing, Closed };
-    void OnHeader(boost::beast::error_code error);
+    void OnHeader(beast::error_code error);
     void ReadBody();
-    void OnRead(boost::beast::error_code error);
+    void OnRead(beast::error_code error);
 
     // While the request waits for the instrument: answer "busy" at its
     // deadline, and withdraw it if the client leaves.
     void Watch();
-    void OnDeadline(boost::beast::error_code error);
-    void OnPeek(boost::beast::error_code error, std::size_t got);
+    void OnDeadline(beast::error_code error);
+    void OnPeek(beast::error_code error, std::size_t got);
     void OnAnswer(ApiResponse answer);
     void Deliver(ApiResponse answer);
     void WriteAnswer();
     void Write(const ApiResponse& answer, bool keep_alive);
     void Close();
 
-    boost::beast::tcp_stream stream_;
-    boost::beast::flat_buffer buffer_;
-    std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
-    std::optional<boost::beast::http::response<boost::beast::http::empty_body>> continue_;
-    std::optional<boost::beast::http::response<boost::beast::http::string_body>> response_;
-    boost::asio::steady_timer deadline_;
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    std::optional<http::response<http::empty_body>> continue_;
+    std::optional<http::response<http::string_body>> response_;
+    asio::steady_timer deadline_;
     JobTicket::Clock::time_point arrived_{};
     std::chrono::steady_clock::time_point idle_since_{};
     std::shared_ptr<JobTicket> ticket_;
