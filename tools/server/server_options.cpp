@@ -6,6 +6,7 @@
 
 #include "api.h"
 #include "port_option.h"
+#include "program_version.h"
 #include "tool_error.h"
 
 namespace varek::server {
@@ -21,6 +22,7 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: varek-server [--port PORT] [--baud N] [--listen HOST:PORT] [--token-file FILE]\n"
                  "                    [--allow-host NAME]... [--max-connections N]\n"
+                 "       varek-server --version\n"
                  "Opens the instrument on PORT (COM12, /dev/ttyUSB0; sim for a simulated instrument on\n"
                  "Linux; default: the environment variable VAREK_PORT) and serves it over HTTP: JSON under\n"
                  "/api/v1/ and a front panel at /. Every request that reaches the instrument waits its\n"
@@ -68,6 +70,10 @@ ServerOptions ParseOptions(int argc, char** argv) {
     ServerOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--version") {
+            varek::tools::PrintVersion("varek-server");
+            std::exit(varek::tools::kExitOk);
+        }
         if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
             std::exit(varek::tools::kExitOk);

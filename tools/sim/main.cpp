@@ -9,6 +9,7 @@
 #include <string>
 
 #include "port_option.h"
+#include "program_version.h"
 #include "simulator.h"
 #include "tool_error.h"
 
@@ -31,6 +32,7 @@ std::optional<int> WholeNumber(const std::string& text, int low, int high) {
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: varek-sim [OPTIONS]\n"
+                 "       varek-sim --version\n"
                  "Answers like the instrument on a pseudo-terminal of its own (Linux) or on\n"
                  "the serial port named by --port, prints\n"
                  "  device PATH     the serial device the host opens (with --port: that port's name)\n"
@@ -103,6 +105,9 @@ int main(int argc, char** argv) {
             fault_words += " " + fault_flags.at(arg);
         } else if (fault_values.count(arg) != 0 && has_value) {
             fault_words += " " + fault_values.at(arg) + "=" + argv[++i];
+        } else if (arg == "--version") {
+            varek::tools::PrintVersion("varek-sim");
+            return varek::tools::kExitOk;
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
             return 0;

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "port_option.h"
+#include "program_version.h"
 #include "tool_error.h"
 
 namespace {
@@ -16,6 +17,7 @@ using namespace varek::tools;
 void PrintHelp() {
     std::printf(
         "usage: varekctl [--port PORT] [--baud N] [--json] [--trace] COMMAND [ARGS]\n"
+        "       varekctl --version\n"
         "\n"
         "Drives the delay generator on PORT at N baud (115200). PORT is a name (COM12,\n"
         "/dev/ttyUSB0), a USB adapter's identity (usb:VID:PID or usb:VID:PID:SERIAL, as\n"
@@ -49,6 +51,7 @@ struct CommandLine {
     bool json = false;
     bool trace = false;
     bool help = false;
+    bool version = false;
     std::vector<std::string> words;  // the command and its arguments
 };
 
@@ -60,6 +63,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         const bool has_value = arg + 1 < argc;
         if (word == "--help" || word == "-h" || word == "help") {
             line.help = true;
+        } else if (word == "--version") {
+            line.version = true;
         } else if (word == "--json") {
             line.json = true;
         } else if (word == "--trace") {
@@ -95,6 +100,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 
 int Run(int argc, char** argv) {
     const CommandLine line = ParseCommandLine(argc, argv);
+    if (line.version && line.words.empty()) {
+        PrintVersion("varekctl");
+        return kExitOk;
+    }
     if (line.words.empty()) {
         if (line.help) {
             PrintHelp();
