@@ -147,7 +147,11 @@ class ServerCase(unittest.TestCase):
         link, name = port_link(cls.folder)
         cls.simulator = start_simulator(link)
         cls.sim = cls.simulator.control
-        cls.server, cls.port = start_server("--port", name, "--listen", "127.0.0.1:0", *cls.server_args)
+        try:
+            cls.server, cls.port = start_server("--port", name, "--listen", "127.0.0.1:0", *cls.server_args)
+        except RuntimeError:
+            cls.simulator.stop()  # tearDownClass does not run after a failed set-up
+            raise
 
     @classmethod
     def tearDownClass(cls):
@@ -405,6 +409,7 @@ class TokenTest(unittest.TestCase):
         folder = tempfile.mkdtemp()
         link, name = port_link(folder)
         simulator = start_simulator(link)
+        self.addCleanup(simulator.stop)  # on every path, a failed start included
         sim = simulator.control
         token_file = os.path.join(folder, "token")
         with open(token_file, "wb") as out:
@@ -424,7 +429,6 @@ class TokenTest(unittest.TestCase):
             self.assertEqual(sim.command("requests"), "3")
         finally:
             stop_server(server)
-            simulator.stop()
         wide = subprocess.run(server_command("--port", name, "--listen", "0.0.0.0:0"), capture_output=True,
                               text=True, timeout=60)
         self.assertEqual(wide.returncode, 2)
@@ -461,6 +465,7 @@ class UsbNameTest(unittest.TestCase):
         folder = tempfile.mkdtemp()
         link, _ = port_link(folder)
         simulator = start_simulator(link)
+        self.addCleanup(simulator.stop)  # on every path, a failed start included
         environment = {**os.environ, **build_fake_device_tree(os.path.join(folder, "tree"), link)}
         server, port = start_server("--port", "usb:0403:6001:A1B2C3", "--listen", "127.0.0.1:0", env=environment)
         try:
@@ -468,7 +473,6 @@ class UsbNameTest(unittest.TestCase):
             self.assertEqual(simulator.control.state()["fired"], "1")
         finally:
             stop_server(server)
-            simulator.stop()
         for name, code, reason in (("usb:0403:6001", 1, "2 USB serial ports match usb:0403:6001"),
                                    ("usb:xyz", 2, "a USB port is named usb:VID:PID")):
             with self.subTest(name=name):
