@@ -41,6 +41,15 @@ def start_simulator(link):
     return SimProcess([SIM, "--link", link])
 
 
+def simulator_for(test, folder):
+    """A simulator stopped when `test` ends, on every path (a failed server start included);
+    returns it, its link and the name the server opens it by."""
+    link, name = port_link(folder)
+    simulator = start_simulator(link)
+    test.addCleanup(simulator.stop)
+    return simulator, link, name
+
+
 def server_command(*args):
     return ([WINE_RUN] if UNDER_WINE else []) + [SERVER, *args]
 
@@ -407,9 +416,7 @@ class GuardTest(ServerCase):
 class TokenTest(unittest.TestCase):
     def test_a_token_guards_the_api_and_a_wide_address_needs_one(self):
         folder = tempfile.mkdtemp()
-        link, name = port_link(folder)
-        simulator = start_simulator(link)
-        self.addCleanup(simulator.stop)  # on every path, a failed start included
+        simulator, _, name = simulator_for(self, folder)
         sim = simulator.control
         token_file = os.path.join(folder, "token")
         with open(token_file, "wb") as out:
@@ -463,9 +470,7 @@ class TokenTest(unittest.TestCase):
 class UsbNameTest(unittest.TestCase):
     def test_the_instrument_named_by_its_usb_identity(self):
         folder = tempfile.mkdtemp()
-        link, _ = port_link(folder)
-        simulator = start_simulator(link)
-        self.addCleanup(simulator.stop)  # on every path, a failed start included
+        simulator, link, _ = simulator_for(self, folder)
         environment = {**os.environ, **build_fake_device_tree(os.path.join(folder, "tree"), link)}
         server, port = start_server("--port", "usb:0403:6001:A1B2C3", "--listen", "127.0.0.1:0", env=environment)
         try:

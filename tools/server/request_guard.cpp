@@ -44,16 +44,21 @@ bool ChangesState(const std::string& method) {
 
 }  // namespace
 
+bool IsLoopbackName(const std::string& name) {
+    if (Lower(name) == "localhost") return true;
+    const auto address = AddressOf(name);
+    return address && address->is_loopback();
+}
+
 bool HostAllowed(const std::string& host, const HostPolicy& policy) {
     const std::string name = HostName(host);
     if (name.empty()) return false;
-    if (name == "localhost") return true;
+    if (IsLoopbackName(name)) return true;
     for (const std::string& allowed : policy.allowed_names) {
         if (name == Lower(allowed)) return true;
     }
     const auto address = AddressOf(name);
     if (!address) return false;
-    if (address->is_loopback()) return true;
     // An address, unlike a name, cannot be rebound to another machine: on a
     // wildcard listen address every address of this machine is ours.
     if (IsWildcard(policy.listen_address)) return true;

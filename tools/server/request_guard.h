@@ -41,6 +41,10 @@ struct Refusal {
 // Nothing when the request may go on; else its status and the reason.
 std::optional<Refusal> RefuseForeign(const RequestHead& request, const HostPolicy& policy);
 
+// Whether `name` (a name or an address, without port or brackets) is this
+// machine's own: localhost, 127.0.0.0/8, ::1.
+bool IsLoopbackName(const std::string& name);
+
 // Whether `host` (a Host header: a name or address, with or without a port)
 // names this server under `policy`.
 bool HostAllowed(const std::string& host, const HostPolicy& policy);

@@ -7,6 +7,7 @@
 #include "api.h"
 #include "port_option.h"
 #include "program_version.h"
+#include "request_guard.h"
 #include "tool_error.h"
 
 namespace varek::server {
@@ -60,10 +61,6 @@ std::optional<unsigned long> PositiveNumber(const std::string& text, unsigned lo
     return value;
 }
 
-bool IsLoopback(const std::string& host) {
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
-}
-
 }  // namespace
 
 ServerOptions ParseOptions(int argc, char** argv) {
@@ -115,7 +112,7 @@ ServerOptions ParseOptions(int argc, char** argv) {
         }
     }
     options.port = varek::tools::ChosenPort(options.port);
-    if (!IsLoopback(options.host) && !options.token) {
+    if (!IsLoopbackName(options.host) && !options.token) {
         throw UsageError(
             "listening on " + options.host +
             " reaches beyond this machine: give --token-file FILE, so that only holders of the token "

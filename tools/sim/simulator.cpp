@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <thread>
 
-#include "hex_text.h"
-
 namespace varek::sim {
 
 namespace {
