@@ -25,6 +25,6 @@ exec unshare -m bash -euo pipefail -c '
   cmake --build "$work/alone"
   cmake --install "$work/alone" --prefix "$work/prefix" >/dev/null
   test -e "$work/prefix/include/varek/ports.h"
-  ls "$work"/prefix/lib*/libvarek.so.0 >/dev/null
+  ls "$work"/prefix/lib*/libvarek.so.1 >/dev/null
   echo "library alone: built and installed without Boost or nlohmann-json"
 ' library_alone "$source_dir" "$work"

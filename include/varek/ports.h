@@ -42,7 +42,7 @@ VAREK_API std::vector<VarekPortInfo> VarekListPorts();
 // How a port name resolved.
 enum class VarekPortResolution : std::int32_t {
     Resolved = 0,
-    Malformed,  // a name of a kind the resolver knows, written wrong (usb:12:34)
+    Malformed,  // a name of a kind the resolver knows, written wrong (usb:12:34, socket://host)
     NoMatch,    // a usb: name that no listed port has
     Ambiguous,  // a usb: name that more than one listed port has
     Empty,      // nothing to open: an empty name, or COM with a number beyond 32 bits
@@ -57,6 +57,9 @@ struct VarekResolvedPort {
     std::string name;
     // Why it did not resolve, naming the candidates; "" when it did.
     std::string why;
+    // A terminal server's port (socket://, rfc2217://), not one of this
+    // machine's, so no listing of the machine's ports can help with it.
+    bool network = false;
 
     bool ok() const { return resolution == VarekPortResolution::Resolved; }
 };
@@ -65,6 +68,8 @@ struct VarekResolvedPort {
 // on Windows, bytes on Linux) by its kind:
 // - usb:VID:PID or usb:VID:PID:SERIAL (hex ids in any letter case): the one
 //   listed port with that identity;
+// - socket://HOST:PORT or rfc2217://HOST:PORT: a terminal server's port,
+//   which SerialPort::Open takes as it is (see serial_port.h);
 // - COM followed by a number above 9 (any letter case): \\.\COMn, as the
 //   C interface has always opened it;
 // - any other name: unchanged.

@@ -29,6 +29,10 @@ struct CommTimeouts {
 };
 #endif
 
+namespace varek::net {
+class NetworkLine;
+}
+
 enum class StopBits : std::int32_t { One = 0, OnePointFive = 1, Two = 2 };
 
 enum class Parity : std::int32_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
@@ -42,6 +46,11 @@ enum class VarekOpenFailure : std::int32_t {
     NotASerialDevice,  // it opened, but takes no line settings
     SettingsRefused,   // a serial device that refused the baud rate or framing
     Other,
+    // A network port (socket://HOST:PORT, rfc2217://HOST:PORT):
+    ConnectRefused,      // nothing listens there, or the terminal server turned us away
+    ConnectTimedOut,     // nothing answered the connect in time
+    HostNotFound,        // the host name does not resolve
+    NoComPortAgreement,  // an rfc2217:// server refused the COM port option, or never answered
 };
 
 struct VarekOpenError {
@@ -52,6 +61,13 @@ struct VarekOpenError {
 // One serial port, opened exclusively, moving raw bytes with a time-out per
 // call. Read and Write return the byte count (a time-out is a short count, not
 // an error) or -1 on failure.
+//
+// Open also takes a terminal server's port: socket://HOST:PORT for one in raw
+// TCP mode, rfc2217://HOST:PORT for one that speaks RFC 2217, which gets the
+// baud rate, data bits, parity and stop bits of the open. HOST is a name, an
+// IPv4 address or an IPv6 address in brackets. GetHandle() is then the
+// connected socket, the time-out records have no effect, and a connection the
+// far end closed fails Read and Write.
 class VAREK_API SerialPort {
 public:
     SerialPort();
@@ -75,7 +91,21 @@ public:
     std::int32_t Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
     std::int32_t Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
 
+    // Discards every byte received and not yet read, and ends a read in
+    // progress. On an RFC 2217 line the terminal server also drops what it
+    // has received from the instrument and not yet sent on.
+    void DiscardInput();
+
 private:
+    // The serial device's own side of the methods above.
+    bool OpenDevice(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
+                    StopBits stop_bits, Parity parity, VarekOpenError& error);
+    void CloseDevice();
+    bool SetDeviceTimeouts(const CommTimeouts& timeouts);
+    std::int32_t ReadDevice(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
+    std::int32_t WriteDevice(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
+    void DiscardDeviceInput();
+
 #ifdef _WIN32
     // Room for a Windows OVERLAPPED record, which the port constructs in it.
     struct OverlappedStorage {
@@ -92,6 +122,8 @@ private:
     int handle;
     CommTimeouts timeouts;
 #endif
+    // The connection when the port is a network name; null for a device.
+    varek::net::NetworkLine* network;
 };
 
 #endif

@@ -155,7 +155,7 @@ def _library_path() -> str:
     if explicit:
         return explicit
     here = os.path.dirname(os.path.abspath(__file__))
-    for name in ("varek.dll",) if sys.platform == "win32" else ("libvarek.so.0", "libvarek.so"):
+    for name in ("varek.dll",) if sys.platform == "win32" else ("libvarek.so.1", "libvarek.so"):
         beside = os.path.join(here, name)
         if os.path.exists(beside):
             return beside

@@ -3,6 +3,8 @@
 // silence or damage.
 #include <cstdio>
 
+#include "net/network_address.h"
+#include "net/network_line.h"
 #include "varek/exchange_report.h"
 #include "varek/varek_ddg.h"
 
@@ -44,10 +46,44 @@ std::string OpenFailureText(const VarekOpenError& error, std::int32_t baud) {
     case VarekOpenFailure::NotASerialDevice: return "it is not a serial device";
     case VarekOpenFailure::SettingsRefused:
         return "it refused the line settings: is " + std::to_string(baud) + " baud supported?";
+    case VarekOpenFailure::ConnectRefused:
+    case VarekOpenFailure::ConnectTimedOut:
+    case VarekOpenFailure::HostNotFound:
+    case VarekOpenFailure::NoComPortAgreement:
     case VarekOpenFailure::None:
     case VarekOpenFailure::Other: break;
     }
     return "the system refused to open it";
+}
+
+// The terminal server's port the report's port names, if it is one.
+std::optional<varek::net::NetworkAddress> NetworkPort(const VarekExchangeReport& report) {
+    std::string ignored;
+    return varek::net::IsNetworkName(report.port) ? varek::net::ParseNetworkAddress(report.port, ignored)
+                                                  : std::nullopt;
+}
+
+std::string Seconds(std::int32_t ms) { return std::to_string(ms / 1000) + " s"; }
+
+std::string ConnectFailureText(const varek::net::NetworkAddress& address, const VarekOpenError& error) {
+    const bool telnet = address.kind == varek::net::NetworkKind::Rfc2217;
+    switch (error.failure) {
+    case VarekOpenFailure::ConnectRefused:
+        return std::string("connection refused: is that port of the terminal server in ") +
+               (telnet ? "RFC 2217" : "TCP server") + " mode, and free?";
+    case VarekOpenFailure::ConnectTimedOut:
+        return "nothing answered within " + Seconds(varek::net::kConnectTimeoutMs) +
+               ": is the terminal server on, and is " + address.host + " its address?";
+    case VarekOpenFailure::HostNotFound:
+        return "no host is named " + address.host + ": check the name, or give the address";
+    case VarekOpenFailure::NoComPortAgreement:
+        return "it did not agree to RFC 2217's COM port option within " +
+               Seconds(varek::net::kAgreementTimeoutMs) +
+               ": is that port in RFC 2217 (telnet) mode? For a port in raw TCP mode, name it socket://" +
+               address.HostAndPort();
+    default: break;
+    }
+    return "the connection failed";
 }
 
 std::string Within(const VarekExchangeReport& report) {
@@ -63,8 +99,14 @@ std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
     case VarekOutcome::Unfinished:
         return "the operation on " + port + " ended without a result (out of memory?)";
     case VarekOutcome::OpenFailed: {
-        std::string text = "cannot open " + port + ": " + OpenFailureText(report.open_error, report.baud);
-        if (report.open_error.os_error != 0)
+        const auto address = NetworkPort(report);
+        const bool connect_failed = address && report.open_error.failure != VarekOpenFailure::SettingsRefused;
+        std::string text =
+            connect_failed ? "cannot connect to " + address->HostAndPort() + ": " +
+                                 ConnectFailureText(*address, report.open_error)
+                           : "cannot open " + port + ": " + OpenFailureText(report.open_error, report.baud);
+        const bool reason_known = connect_failed && report.open_error.failure != VarekOpenFailure::Other;
+        if (report.open_error.os_error != 0 && !reason_known)
             text += " (system error " + std::to_string(report.open_error.os_error) + ")";
         return text;
     }
@@ -73,11 +115,20 @@ std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
                " is not open: open it first";
     case VarekOutcome::ArgumentRejected: return "nothing sent: " + report.rejection;
     case VarekOutcome::WriteIncomplete:
+        if (report.bytes_written < 0 && NetworkPort(report)) {
+            return "writing to " + NetworkPort(report)->HostAndPort() +
+                   " failed: the connection was closed; was the terminal server restarted?";
+        }
         if (report.bytes_written < 0) return "writing to " + port + " failed: was the port unplugged?";
         return "could not send " + OperationName(report) + " to " + port + ": " +
                std::to_string(report.bytes_written) + " of " + std::to_string(report.request.size()) +
                " bytes written " + Within(report) + ": is flow control holding the line?";
     case VarekOutcome::ReadFailed:
+        if (NetworkPort(report)) {
+            return "the connection to " + NetworkPort(report)->HostAndPort() +
+                   " was closed while waiting for the reply to " + OperationName(report) +
+                   ": was the terminal server restarted, or its port given to another client?";
+        }
         return "the port " + port + " failed while waiting for the reply to " + OperationName(report) +
                ": was it unplugged, or did the line hang up?";
     case VarekOutcome::NothingArrived:

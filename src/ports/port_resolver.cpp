@@ -1,6 +1,7 @@
 // The one resolver of port names. Each kind of name is one case here.
 #include <string>
 
+#include "net/network_address.h"
 #include "ports/port_name.h"
 #include "ports/usb_locator.h"
 #include "varek/ports.h"
@@ -60,6 +61,15 @@ VarekResolvedPort ResolveUsb(const std::string& name) {
                           "; add the serial number (usb:VID:PID:SERIAL) or name the port");
 }
 
+VarekResolvedPort ResolveNetwork(const std::string& name) {
+    std::string why;
+    VarekResolvedPort port = net::ParseNetworkAddress(name, why)
+                                 ? Resolved(name)
+                                 : Unresolved(VarekPortResolution::Malformed, name, why);
+    port.network = true;
+    return port;
+}
+
 }  // namespace
 
 }  // namespace varek
@@ -67,5 +77,6 @@ VarekResolvedPort ResolveUsb(const std::string& name) {
 VarekResolvedPort VarekResolvePort(const char* name) {
     const std::string given = name == nullptr ? "" : name;
     if (varek::IsUsbLocator(given)) return varek::ResolveUsb(given);
+    if (varek::net::IsNetworkName(given)) return varek::ResolveNetwork(given);
     return varek::Resolved(given);
 }

@@ -61,7 +61,7 @@ bool VarekDDG::SendFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8
 
     // Whatever arrived since the last exchange (a late or surplus reply) must
     // not be taken for the answer to this request.
-    varek::PurgeInput(port);
+    port.DiscardInput();
     const auto request_size = static_cast<std::int32_t>(request.size());
     last_exchange.bytes_written = port.Write(request.data(), request_size, timeout_ms);
     if (last_exchange.bytes_written != request_size) {

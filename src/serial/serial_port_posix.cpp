@@ -1,4 +1,5 @@
-// SerialPort on termios. Method order mirrors serial_port_win32.cpp.
+// SerialPort's device side on termios. Method order mirrors
+// serial_port_win32.cpp.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "net/network_line.h"
 #include "varek/serial_port.h"
 
 namespace {
@@ -161,25 +163,10 @@ std::int32_t WriteBoundMs(const CommTimeouts& timeouts, std::int32_t count, std:
 
 }  // namespace
 
-SerialPort::SerialPort() : handle(-1), timeouts{} {}
+SerialPort::SerialPort() : handle(-1), timeouts{}, network(nullptr) {}
 
-SerialPort::~SerialPort() { Close(); }
-
-bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
-                      StopBits stop_bits, Parity parity) {
-    VarekOpenError ignored;
-    return Open(port_name, baud, data_bits, stop_bits, parity, ignored);
-}
-
-bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
-                      StopBits stop_bits, Parity parity, VarekOpenError& error) {
-    if (IsOpen()) Close();
-    error = {};
-    if (port_name == nullptr) {
-        error = OpenError(VarekOpenFailure::NoSuchPort, 0);
-        return false;
-    }
-
+bool SerialPort::OpenDevice(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
+                            StopBits stop_bits, Parity parity, VarekOpenError& error) {
     handle = open(port_name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (handle < 0) {
         error = OpenError(FailureOfOpen(errno), errno);
@@ -190,12 +177,12 @@ bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int
     // process keeps the tty open; an flock is held exactly as long as we are.
     if (flock(handle, LOCK_EX | LOCK_NB) != 0) {
         error = OpenError(errno == EWOULDBLOCK ? VarekOpenFailure::Busy : VarekOpenFailure::Other, errno);
-        Close();
+        CloseDevice();
         return false;
     }
     error = ConfigureLine(handle, baud, data_bits, stop_bits, parity);
     if (error.failure != VarekOpenFailure::None) {
-        Close();
+        CloseDevice();
         return false;
     }
     // Pseudo-terminals have no modem lines and refuse this; real ports obey.
@@ -206,33 +193,30 @@ bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int
     return true;
 }
 
-void SerialPort::Close() {
+void SerialPort::CloseDevice() {
     if (handle >= 0) {
         close(handle);  // also releases the flock
         handle = -1;
     }
 }
 
-bool SerialPort::IsOpen() const { return handle >= 0; }
+bool SerialPort::IsOpen() const { return handle >= 0 || network != nullptr; }
 
-NativePortHandle SerialPort::GetHandle() const { return handle; }
+NativePortHandle SerialPort::GetHandle() const { return network != nullptr ? network->socket() : handle; }
 
-bool SerialPort::SetTimeouts(const CommTimeouts& new_timeouts) {
-    if (!IsOpen()) return false;
+bool SerialPort::SetDeviceTimeouts(const CommTimeouts& new_timeouts) {
     timeouts = new_timeouts;
     return true;
 }
 
 bool SerialPort::SetTimeout(std::int32_t /*unused*/, std::int32_t write_timeout_ms) {
-    if (!IsOpen()) return false;
-    timeouts = CommTimeouts{};
-    timeouts.ReadIntervalTimeout = UINT32_MAX;
-    timeouts.WriteTotalTimeoutConstant = static_cast<std::uint32_t>(write_timeout_ms);
-    return true;
+    CommTimeouts read_at_once_write_bounded{};
+    read_at_once_write_bounded.ReadIntervalTimeout = UINT32_MAX;
+    read_at_once_write_bounded.WriteTotalTimeoutConstant = static_cast<std::uint32_t>(write_timeout_ms);
+    return SetTimeouts(read_at_once_write_bounded);
 }
 
-std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
-    if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
+std::int32_t SerialPort::ReadDevice(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     const Deadline deadline(timeout_ms);
     for (;;) {
         const ssize_t got = read(handle, buffer, static_cast<std::size_t>(count));
@@ -245,8 +229,8 @@ std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int
     }
 }
 
-std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
-    if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
+std::int32_t SerialPort::WriteDevice(const std::uint8_t* buffer, std::int32_t count,
+                                     std::int32_t timeout_ms) {
     const Deadline deadline(WriteBoundMs(timeouts, count, timeout_ms));
     std::int32_t written = 0;
     while (written < count) {
@@ -262,4 +246,12 @@ std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count, s
         if (ready == 0) break;
     }
     return written;
+}
+
+void SerialPort::DiscardDeviceInput() {
+    // The transmit side is left alone: only stale input must not be taken for
+    // the coming reply. Always flush: FIONREAD does not count bytes still in
+    // the tty's flip buffer, so asking first lets a reply that landed just
+    // before the request through.
+    tcflush(handle, TCIFLUSH);
 }

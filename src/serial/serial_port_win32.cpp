@@ -1,9 +1,11 @@
-// SerialPort on Win32 overlapped I/O. Method order mirrors serial_port_posix.cpp.
+// SerialPort's device side on Win32 overlapped I/O. Method order mirrors
+// serial_port_posix.cpp.
 #include <windows.h>
 
 #include <cstring>
 #include <new>
 
+#include "net/network_line.h"
 #include "varek/serial_port.h"
 
 namespace {
@@ -99,35 +101,22 @@ OVERLAPPED& Overlapped(unsigned char* storage) {
 
 }  // namespace
 
-SerialPort::SerialPort() : handle(INVALID_HANDLE_VALUE), read_overlapped{}, write_overlapped{} {
+SerialPort::SerialPort()
+    : handle(INVALID_HANDLE_VALUE), read_overlapped{}, write_overlapped{}, network(nullptr) {
     static_assert(sizeof(OverlappedStorage) == sizeof(OVERLAPPED), "room for an OVERLAPPED");
     static_assert(alignof(OverlappedStorage) >= alignof(OVERLAPPED), "aligned as an OVERLAPPED");
     new (read_overlapped.bytes) OVERLAPPED{};
     new (write_overlapped.bytes) OVERLAPPED{};
 }
 
-SerialPort::~SerialPort() { Close(); }
-
-bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
-                      StopBits stop_bits, Parity parity) {
-    VarekOpenError ignored;
-    return Open(port_name, baud, data_bits, stop_bits, parity, ignored);
-}
-
-bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
-                      StopBits stop_bits, Parity parity, VarekOpenError& error) {
-    if (IsOpen()) Close();
-    error = {};
+bool SerialPort::OpenDevice(const PortNameChar* port_name, std::int32_t baud, std::int32_t data_bits,
+                            StopBits stop_bits, Parity parity, VarekOpenError& error) {
     // Records the failing call's own error and releases what is held.
     auto fail = [&](VarekOpenFailure failure) {
         error = {failure, static_cast<std::int32_t>(GetLastError())};
-        Close();
+        CloseDevice();
         return false;
     };
-    if (port_name == nullptr) {
-        error = {VarekOpenFailure::NoSuchPort, 0};
-        return false;
-    }
     if (!CreateOverlappedEvents()) return fail(VarekOpenFailure::Other);
 
     // Share mode 0: no second opener, in this process or another, until Close.
@@ -159,7 +148,7 @@ bool SerialPort::Open(const PortNameChar* port_name, std::int32_t baud, std::int
     return true;
 }
 
-void SerialPort::Close() {
+void SerialPort::CloseDevice() {
     if (handle != INVALID_HANDLE_VALUE) {
         CancelIo(handle);
         CloseHandle(handle);
@@ -168,24 +157,20 @@ void SerialPort::Close() {
     DestroyOverlappedEvents();
 }
 
-bool SerialPort::IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
+bool SerialPort::IsOpen() const { return handle != INVALID_HANDLE_VALUE || network != nullptr; }
 
-NativePortHandle SerialPort::GetHandle() const { return handle; }
+NativePortHandle SerialPort::GetHandle() const { return network != nullptr ? network->socket() : handle; }
 
-bool SerialPort::SetTimeouts(const CommTimeouts& timeouts) {
-    if (!IsOpen()) return false;
+bool SerialPort::SetDeviceTimeouts(const CommTimeouts& timeouts) {
     COMMTIMEOUTS copy = timeouts;
     return SetCommTimeouts(handle, &copy) != 0;
 }
 
 bool SerialPort::SetTimeout(std::int32_t /*unused*/, std::int32_t write_timeout_ms) {
-    if (!IsOpen()) return false;
-    COMMTIMEOUTS timeouts = ReturnAtOnceTimeouts(static_cast<DWORD>(write_timeout_ms));
-    return SetCommTimeouts(handle, &timeouts) != 0;
+    return SetTimeouts(ReturnAtOnceTimeouts(static_cast<DWORD>(write_timeout_ms)));
 }
 
-std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
-    if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
+std::int32_t SerialPort::ReadDevice(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (Overlapped(read_overlapped.bytes).hEvent == nullptr && !CreateOverlappedEvents()) return -1;
     return TransferOverlapped(handle, Overlapped(read_overlapped.bytes), timeout_ms, true,
                               [&](DWORD& transferred, OVERLAPPED& request) {
@@ -194,14 +179,20 @@ std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int
                               });
 }
 
-std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
-    if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
+std::int32_t SerialPort::WriteDevice(const std::uint8_t* buffer, std::int32_t count,
+                                     std::int32_t timeout_ms) {
     if (Overlapped(write_overlapped.bytes).hEvent == nullptr && !CreateOverlappedEvents()) return -1;
     return TransferOverlapped(handle, Overlapped(write_overlapped.bytes), timeout_ms, false,
                               [&](DWORD& transferred, OVERLAPPED& request) {
                                   return WriteFile(handle, buffer, static_cast<DWORD>(count), &transferred,
                                                    &request);
                               });
+}
+
+void SerialPort::DiscardDeviceInput() {
+    // The transmit side is left alone: only stale input must not be taken for
+    // the coming reply.
+    PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
 bool SerialPort::CreateOverlappedEvents() {

@@ -124,8 +124,9 @@ def test_every_binary_carries_the_projects_version(windows_tree):
 def test_varek_dll_needs_only_system_dlls(windows_tree):
     image = pefile.PE(os.path.join(windows_tree, "bin", "varek.dll"))
     imported = sorted(entry.dll.decode().lower() for entry in image.DIRECTORY_ENTRY_IMPORT)
-    # The port listing asks SetupAPI and the registry (advapi32): system DLLs too.
-    assert imported == ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "setupapi.dll"]
+    # The port listing asks SetupAPI and the registry (advapi32), network ports
+    # Winsock: system DLLs too.
+    assert imported == ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "setupapi.dll", "ws2_32.dll"]
     exported = {symbol.name.decode() for symbol in image.DIRECTORY_ENTRY_EXPORT.symbols if symbol.name}
     assert {name for name in exported if name.startswith("varek")} == set(C_FUNCTIONS + EXTENSIONS)
 
@@ -148,7 +149,7 @@ def test_the_deb_says_what_it_is_and_holds_everything(deb_tree):
                                                                                    "Architecture")}
     assert fields == {"Package": "varek", "Version": VERSION, "Architecture": "amd64"}
     libdir = os.path.join(deb_tree, "usr", "lib", "x86_64-linux-gnu")
-    for needed in [os.path.join(libdir, "libvarek.so.0"), os.path.join(libdir, "pkgconfig", "varek.pc"),
+    for needed in [os.path.join(libdir, "libvarek.so.1"), os.path.join(libdir, "pkgconfig", "varek.pc"),
                    os.path.join(libdir, "cmake", "varek", "varekConfig.cmake"),
                    os.path.join(deb_tree, "usr", "include", "varek", "varek_ext.h"),
                    os.path.join(deb_tree, "usr", "bin", "varekctl"), os.path.join(deb_tree, "usr", "bin", "varek-sim"),
@@ -157,7 +158,7 @@ def test_the_deb_says_what_it_is_and_holds_everything(deb_tree):
                    os.path.join(deb_tree, "usr", "share", "doc", "varek", "LICENSE")]:
         assert os.path.exists(needed), needed
     dynamic = run("objdump", "-p", os.path.join(libdir, f"libvarek.so.{VERSION}"))
-    assert "SONAME               libvarek.so.0" in dynamic
+    assert "SONAME               libvarek.so.1" in dynamic
 
 
 def test_a_consumer_builds_against_the_deb_and_runs(deb_tree, tmp_path):
@@ -186,5 +187,5 @@ def test_the_tarball_holds_the_install_tree():
     with tarfile.open(os.path.join(DIST, LINUX_NAME + ".tar.gz")) as archive:
         names = set(archive.getnames())
     for needed in ["bin/varekctl", "bin/varek-sim", "include/varek/varek.h", "share/doc/varek/LICENSE",
-                   "lib/x86_64-linux-gnu/libvarek.so.0", "lib/x86_64-linux-gnu/pkgconfig/varek.pc"]:
+                   "lib/x86_64-linux-gnu/libvarek.so.1", "lib/x86_64-linux-gnu/pkgconfig/varek.pc"]:
         assert f"{LINUX_NAME}/{needed}" in names, needed

@@ -55,7 +55,7 @@ def test_the_windows_wheel_carries_the_dll_and_the_simulator():
     for needed in ["varek/__init__.py", "varek/testing.py", "varek/pytest_plugin.py", "varek/py.typed",
                    "varek/_version.py", "varek/varek.dll", "varek/varek-sim.exe"]:
         assert needed in names, needed
-    assert not any(name.endswith((".so", ".so.0", "/varek-sim")) for name in names)
+    assert not any(name.endswith((".so", ".so.1", "/varek-sim")) for name in names)
     assert "Tag: py3-none-win_amd64" in metadata
     assert "Root-Is-Purelib: false" in metadata
     assert "varek = varek.pytest_plugin" in entry_points
@@ -65,5 +65,5 @@ def test_the_linux_wheel_carries_the_library_and_the_simulator():
     with zipfile.ZipFile(wheel("linux_x86_64")) as archive:
         names = set(archive.namelist())
         metadata = archive.read(f"varek-{VERSION}.dist-info/WHEEL").decode()
-    assert {"varek/libvarek.so.0", "varek/varek-sim", "varek/py.typed"} <= names
+    assert {"varek/libvarek.so.1", "varek/varek-sim", "varek/py.typed"} <= names
     assert "Tag: py3-none-linux_x86_64" in metadata

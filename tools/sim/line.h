@@ -1,5 +1,6 @@
 // The instrument's end of the serial line: a pseudo-terminal the simulator
-// makes (Linux), or an existing serial port it opens through the library.
+// makes (Linux), an existing serial port it opens through the library, or a
+// TCP port as a terminal server would offer the line.
 #ifndef VAREK_SIM_LINE_H
 #define VAREK_SIM_LINE_H
 
@@ -47,6 +48,11 @@ std::unique_ptr<Line> OpenPseudoTerminal(const std::string& link_path);
 // The serial port `name` (COM20, /dev/ttyUSB0), opened at `baud`, 8N1, through
 // the library. Throws std::runtime_error with the library's reason.
 std::unique_ptr<Line> OpenSerialPort(const std::string& name, std::int32_t baud);
+
+// A TCP port on `host_port` (127.0.0.1:4001, [::1]:4001; port 0 picks a free
+// one) serving one client at a time; the device is its socket:// name.
+// Throws std::runtime_error when it cannot listen there.
+std::unique_ptr<Line> ListenTcp(const std::string& host_port);
 
 }  // namespace varek::sim
 

@@ -1,5 +1,5 @@
-// varek-sim: a simulated instrument on a pseudo-terminal of its own, or on
-// an existing serial port.
+// varek-sim: a simulated instrument on a pseudo-terminal of its own, on an
+// existing serial port, or on a TCP port.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -33,15 +33,19 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: varek-sim [OPTIONS]\n"
                  "       varek-sim --version\n"
-                 "Answers like the instrument on a pseudo-terminal of its own (Linux) or on\n"
-                 "the serial port named by --port, prints\n"
-                 "  device PATH     the serial device the host opens (with --port: that port's name)\n"
+                 "Answers like the instrument on a pseudo-terminal of its own (Linux), on the\n"
+                 "serial port named by --port, or on a TCP port (--listen), prints\n"
+                 "  device PATH     what the host opens: the pseudo-terminal, the --port name,\n"
+                 "                  or socket://HOST:PORT\n"
                  "  control PORT    the loopback TCP port of the control channel\n"
                  "then serves until SIGINT or SIGTERM and prints the instrument's state.\n"
                  "\n"
                  "  --port NAME         serve on this serial port (COM5, /dev/ttyUSB1, one end of\n"
                  "                      a null-modem pair) instead of a pseudo-terminal\n"
                  "  --baud N            the port's baud rate (115200)\n"
+                 "  --listen HOST:PORT  serve on this TCP port as a terminal server in raw mode\n"
+                 "                      would: one client at a time, a second one closed at once\n"
+                 "                      (port 0: any free port)\n"
                  "  --link PATH         also make PATH a symlink to the pseudo-terminal; for Wine,\n"
                  "                      $WINEPREFIX/dosdevices/com12 makes it COM12\n"
                  "  --control-port N    control channel on 127.0.0.1:N (default: any free port)\n"
@@ -84,6 +88,8 @@ int main(int argc, char** argv) {
             options.link_path = argv[++i];
         } else if (arg == "--port" && has_value) {
             options.port = argv[++i];
+        } else if (arg == "--listen" && has_value) {
+            options.listen = argv[++i];
         } else if (arg == "--baud" && has_value) {
             try {
                 options.baud = varek::tools::ParseBaud(argv[++i]);

@@ -12,6 +12,12 @@ namespace {
 
 std::string Spaced(const std::vector<std::uint8_t>& bytes) { return VarekHex(bytes.data(), bytes.size()); }
 
+std::unique_ptr<Line> OpenLine(const SimulatorOptions& options) {
+    if (!options.listen.empty()) return ListenTcp(options.listen);
+    if (!options.port.empty()) return OpenSerialPort(options.port, options.baud);
+    return OpenPseudoTerminal(options.link_path);
+}
+
 // The longest the loop waits on the line before it looks at the control
 // channel again: how late a control command may be answered.
 constexpr std::chrono::milliseconds kControlTick{10};
@@ -22,8 +28,7 @@ Simulator::Simulator(const SimulatorOptions& options)
     : options_(options),
       byte_time_(options.pace_baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / options.pace_baud)
                                        : Clock::duration::zero()),
-      line_(options.port.empty() ? OpenPseudoTerminal(options.link_path)
-                                 : OpenSerialPort(options.port, options.baud)),
+      line_(OpenLine(options)),
       control_(options.control_port) {}
 
 void Simulator::HangUp() {

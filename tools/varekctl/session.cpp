@@ -14,8 +14,8 @@ VarekDDG& Session::Device() {
         const VarekResolvedPort port = varek::tools::ResolvedPort(options_.port);
         port_name_ = port.name;
         if (!device_.Open(port.system_name.c_str(), options_.baud)) {
-            throw DeviceError(VarekDescribeOutcome(device_.LastExchange()) +
-                              " (varekctl ports lists this machine's serial ports)");
+            const char* hint = port.network ? "" : " (varekctl ports lists this machine's serial ports)";
+            throw DeviceError(VarekDescribeOutcome(device_.LastExchange()) + hint);
         }
         opened_ = true;
     }

@@ -1,0 +1,126 @@
+#include "net/network_line.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "net/tcp_socket.h"
+
+namespace varek::net {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Control bytes (option answers, settings, purges) are a few bytes each; a
+// connection that cannot take them this fast is as good as gone.
+constexpr std::int32_t kControlSendMs = 1000;
+
+bool SendAll(NativePortHandle socket, const std::vector<std::uint8_t>& bytes) {
+    if (bytes.empty()) return true;
+    const auto size = static_cast<std::int32_t>(bytes.size());
+    return Send(socket, bytes.data(), size, kControlSendMs) == size;
+}
+
+std::int32_t RemainingMs(Clock::time_point end) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    return left > 0 ? static_cast<std::int32_t>(left) : 0;
+}
+
+}  // namespace
+
+NetworkLine::NetworkLine(NativePortHandle socket, bool telnet) : socket_(socket) {
+    if (telnet) telnet_.emplace();
+}
+
+NetworkLine::~NetworkLine() { CloseSocket(socket_); }
+
+std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkAddress& address, std::int32_t baud,
+                                               std::int32_t data_bits, StopBits stop_bits, Parity parity,
+                                               VarekOpenError& error) {
+    const bool telnet = address.kind == NetworkKind::Rfc2217;
+    const std::vector<std::uint8_t> settings = TelnetStream::LineSettings(baud, data_bits, stop_bits, parity);
+    if (settings.empty()) {
+        // Refused before connecting, as a serial port refuses them.
+        error = {VarekOpenFailure::SettingsRefused, 0};
+        return nullptr;
+    }
+    const NativePortHandle socket = Connect(address.host, address.port, kConnectTimeoutMs, error);
+    if (socket == NoSocket()) return nullptr;
+    std::unique_ptr<NetworkLine> line(new NetworkLine(socket, telnet));
+    if (telnet && (!line->AgreeOnComPort(error) || !SendAll(socket, settings))) {
+        if (error.failure == VarekOpenFailure::None) error = {VarekOpenFailure::Other, 0};
+        return nullptr;
+    }
+    return line;
+}
+
+bool NetworkLine::AgreeOnComPort(VarekOpenError& error) {
+    if (!SendAll(socket_, TelnetStream::Greeting())) return false;
+    // Only the COM port option is waited for, and only this long: nothing
+    // else a server may or may not answer (modem lines, above all) holds up
+    // the open.
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kAgreementTimeoutMs);
+    while (telnet_->agreement() == ComPortAgreement::Pending) {
+        const std::int32_t left = RemainingMs(end);
+        if (left == 0 || ReceiveDecoded(left) < 0) break;
+    }
+    line_.clear();  // whatever the line sent before it was set up is no reply of ours
+    if (telnet_->agreement() == ComPortAgreement::Agreed) return true;
+    error = {VarekOpenFailure::NoComPortAgreement, 0};
+    return false;
+}
+
+std::int32_t NetworkLine::ReceiveDecoded(std::int32_t timeout_ms) {
+    std::uint8_t wire[512];
+    const std::int32_t got = Receive(socket_, wire, sizeof wire, timeout_ms);
+    if (got <= 0) return got;
+    std::vector<std::uint8_t> answers;
+    telnet_->Take(wire, static_cast<std::size_t>(got), line_, answers);
+    return SendAll(socket_, answers) ? got : -1;
+}
+
+std::int32_t NetworkLine::Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
+    if (!telnet_) return Receive(socket_, buffer, count, timeout_ms);
+    const bool unlimited = timeout_ms < 0;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeout_ms);
+    // Telnet commands alone bring no line bytes: wait on for those.
+    while (line_.empty()) {
+        const std::int32_t got = ReceiveDecoded(unlimited ? -1 : RemainingMs(end));
+        if (got < 0) return -1;
+        if (got == 0) return 0;  // the time-out passed
+    }
+    const auto taken = static_cast<std::int32_t>(std::min<std::size_t>(line_.size(), count));
+    std::copy_n(line_.begin(), taken, buffer);
+    line_.erase(line_.begin(), line_.begin() + taken);
+    return taken;
+}
+
+std::int32_t NetworkLine::Write(const std::uint8_t* bytes, std::int32_t count, std::int32_t timeout_ms) {
+    if (!telnet_) return Send(socket_, bytes, count, timeout_ms);
+    std::vector<std::uint8_t> wire;
+    TelnetStream::Escape(bytes, static_cast<std::size_t>(count), wire);
+    const std::int32_t sent = Send(socket_, wire.data(), static_cast<std::int32_t>(wire.size()), timeout_ms);
+    if (sent < 0) return -1;
+    // Of the line's bytes, those whose whole escaped form went out.
+    std::int32_t carried = 0;
+    for (std::int32_t on_wire = 0; carried < count; ++carried) {
+        on_wire += bytes[carried] == 0xFF ? 2 : 1;
+        if (on_wire > sent) break;
+    }
+    return carried;
+}
+
+void NetworkLine::DiscardInput() {
+    std::uint8_t wire[512];
+    if (!telnet_) {
+        while (Receive(socket_, wire, sizeof wire, 0) > 0) {
+        }
+        return;
+    }
+    while (ReceiveDecoded(0) > 0) {
+    }
+    line_.clear();
+    SendAll(socket_, TelnetStream::PurgeReceived());
+}
+
+}  // namespace varek::net
