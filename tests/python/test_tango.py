@@ -112,5 +112,21 @@ class TangoDeviceTest(unittest.TestCase):
         self.device.Fire()
 
 
+class TangoNetworkPortTest(unittest.TestCase):
+    """The device's Port naming an instrument behind a terminal server: the
+    simulator on a TCP port of its own, as one in raw mode offers it."""
+
+    def test_port_socket_url(self):
+        sim = SimProcess([SIM, "--listen", "127.0.0.1:0"])
+        self.addCleanup(sim.stop)
+        with DeviceTestContext(VarekDelayGenerator, properties={"Port": sim.device}, process=True) as device:
+            self.assertEqual(device.state(), tango.DevState.ON)
+            device.Delay4 = 4321
+            self.assertEqual(device.Delay4, 4321)
+            device.Fire()
+        state = sim.control.state()
+        self.assertEqual((state["delay4"], state["fired"]), ("432100", "1"))
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -31,6 +31,8 @@ class SlowInstrument:
             self.sim.stop()
             raise RuntimeError(f"varek-server did not start: {line}{self.server.stderr.read()}")
         self.port = int(match.group(1))
+        # With --frames, the next line names the frame port.
+        self.frames_url = self.server.stdout.readline().split()[-1] if "--frames" in server_args else None
 
     def fired(self):
         return int(self.sim.control.state()["fired"])

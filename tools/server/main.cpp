@@ -4,8 +4,10 @@
 #include <boost/asio/signal_set.hpp>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "api.h"
+#include "frame_server.h"
 #include "http_server.h"
 #include "instrument_service.h"
 #include "port_option.h"
@@ -32,6 +34,11 @@ int Run(int argc, char** argv) {
     InstrumentService instrument(port.name(), options.baud);
     Api api(instrument, options.token, HostPolicy{options.host, options.allowed_hosts});
     HttpServer server(io, options.host, options.listen_port, api, options.max_connections);
+    std::optional<FrameServer> frames;
+    if (options.frames_host) {
+        frames.emplace(io, *options.frames_host, options.frames_port, instrument, options.frames_allow,
+                       options.max_connections);
+    }
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     bool stopping = false;
     signals.async_wait([&](const boost::system::error_code& error, int) {
@@ -39,12 +46,18 @@ int Run(int argc, char** argv) {
         // Take nothing new; let the running exchange end and answer the
         // waiting requests; then close once their answers are out.
         server.Shutdown();
+        if (frames) frames->Shutdown();
         instrument.Stop();
         stopping = true;
     });
     const bool v6 = options.host.find(':') != std::string::npos;
     std::printf("listening on http://%s%s%s:%u/ (instrument on %s%s)\n", v6 ? "[" : "", options.host.c_str(),
                 v6 ? "]" : "", server.port(), port.name().c_str(), port.simulated() ? ", simulated" : "");
+    if (frames) {
+        const bool frames_v6 = options.frames_host->find(':') != std::string::npos;
+        std::printf("frames on socket://%s%s%s:%u\n", frames_v6 ? "[" : "", options.frames_host->c_str(),
+                    frames_v6 ? "]" : "", frames->port());
+    }
     std::fflush(stdout);
     while (!stopping && io.run_one() > 0) {
     }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
+#include <utility>
 
 #include "api.h"
 #include "port_option.h"
@@ -23,6 +25,7 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: varek-server [--port PORT] [--baud N] [--listen HOST:PORT] [--token-file FILE]\n"
                  "                    [--allow-host NAME]... [--max-connections N]\n"
+                 "                    [--frames HOST:PORT [--frames-allow CIDR[,CIDR]...]]\n"
                  "       varek-server --version\n"
                  "Opens the instrument on PORT (COM12, /dev/ttyUSB0; sim for a simulated instrument on\n"
                  "Linux; default: the environment variable VAREK_PORT) and serves it over HTTP: JSON under\n"
@@ -33,6 +36,11 @@ void PrintUsage(std::FILE* out) {
                  "Requests must name this server as their Host: its address, a loopback name, or a NAME\n"
                  "given with --allow-host (such as a reverse proxy's). At most N connections at once\n"
                  "(default %zu); more are answered 503.\n"
+                 "--frames HOST:PORT also serves the instrument's own frame protocol on a TCP port, so\n"
+                 "that programs using the library with socket://HOST:PORT share the instrument: each\n"
+                 "request frame waits its turn in the same queue. It carries no token: it listens on\n"
+                 "loopback, or for the networks --frames-allow names (loopback only when named);\n"
+                 "other clients are closed at once. At most N frame clients at once, too.\n"
                  "Exit codes: 1 the port or the address failed, 2 a usage error.\n",
                  kDefaultMaxConnections);
 }
@@ -49,6 +57,21 @@ std::string TokenFrom(const std::string& file) {
     const std::string token = NormalizedToken(content.substr(0, content.find('\n')));
     if (token.empty()) throw UsageError("the token file " + file + " holds no token on its first line");
     return token;
+}
+
+// HOST:PORT as --listen and --frames take it: an IPv6 address may come in
+// brackets, and localhost stands for 127.0.0.1.
+std::pair<std::string, unsigned short> HostAndPort(const std::string& option, const std::string& value) {
+    const std::size_t colon = value.rfind(':');
+    const std::string number = colon == std::string::npos ? "" : value.substr(colon + 1);
+    if (number.empty() || number.size() > 5 || number.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(number) > 65535) {
+        throw UsageError(option + " takes HOST:PORT, such as 127.0.0.1:8470, got " + value);
+    }
+    std::string host = value.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (host == "localhost") host = "127.0.0.1";
+    return {host, static_cast<unsigned short>(std::stoi(number))};
 }
 
 // `text` as a whole number from 1 to `high`, or nothing.
@@ -83,18 +106,13 @@ ServerOptions ParseOptions(int argc, char** argv) {
         } else if (arg == "--baud") {
             options.baud = varek::tools::ParseBaud(value);
         } else if (arg == "--listen") {
-            const std::size_t colon = value.rfind(':');
-            const std::string number = colon == std::string::npos ? "" : value.substr(colon + 1);
-            if (number.empty() || number.size() > 5 ||
-                number.find_first_not_of("0123456789") != std::string::npos || std::stoi(number) > 65535) {
-                throw UsageError("--listen takes HOST:PORT, such as 127.0.0.1:8470, got " + value);
-            }
-            options.host = value.substr(0, colon);
-            if (options.host.size() > 2 && options.host.front() == '[' && options.host.back() == ']') {
-                options.host = options.host.substr(1, options.host.size() - 2);
-            }
-            if (options.host == "localhost") options.host = "127.0.0.1";
-            options.listen_port = static_cast<unsigned short>(std::stoi(number));
+            std::tie(options.host, options.listen_port) = HostAndPort(arg, value);
+        } else if (arg == "--frames") {
+            std::string host;
+            std::tie(host, options.frames_port) = HostAndPort(arg, value);
+            options.frames_host = host;
+        } else if (arg == "--frames-allow") {
+            options.frames_allow = NetworkFilter::Parse(value);
         } else if (arg == "--token-file") {
             options.token = TokenFrom(value);
         } else if (arg == "--allow-host") {
@@ -117,6 +135,12 @@ ServerOptions ParseOptions(int argc, char** argv) {
             "listening on " + options.host +
             " reaches beyond this machine: give --token-file FILE, so that only holders of the token "
             "can drive the instrument");
+    }
+    if (options.frames_host && !IsLoopbackName(*options.frames_host) &&
+        options.frames_allow.loopback_only()) {
+        throw UsageError("the frame port carries no token: --frames " + *options.frames_host +
+                         " reaches beyond this machine, so give --frames-allow CIDR[,CIDR] with the networks "
+                         "that may use it");
     }
     return options;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "network_filter.h"
 #include "varek/varek_ddg.h"
 
 namespace varek::server {
@@ -22,6 +23,10 @@ struct ServerOptions {
     std::optional<std::string> token;
     std::vector<std::string> allowed_hosts;
     std::size_t max_connections = kDefaultMaxConnections;
+    // The frame port, when --frames names one.
+    std::optional<std::string> frames_host;
+    unsigned short frames_port = 0;
+    NetworkFilter frames_allow;  // loopback alone unless --frames-allow names networks
 };
 
 // Parses argv; prints the usage and exits for --help; throws

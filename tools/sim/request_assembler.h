@@ -6,10 +6,12 @@
 // instrument's side: the host's receive path is not used, so that the
 // simulator cannot share that path's mistakes, and an instrument listens
 // differently anyway: it never times out a request, but forgets one left
-// unfinished by a pause (Simulator) and takes several requests in a row.
+// unfinished by a pause and takes several requests in a row. varek-server's
+// frame port listens the same way, as the instrument's stand-in.
 #ifndef VAREK_SIM_REQUEST_ASSEMBLER_H
 #define VAREK_SIM_REQUEST_ASSEMBLER_H
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -19,14 +21,25 @@ namespace varek::sim {
 
 class RequestAssembler {
 public:
-    // Appends `bytes` and returns every request completed by them, in order.
-    std::vector<VarekFrame> Feed(const std::uint8_t* bytes, std::size_t count);
+    using Clock = std::chrono::steady_clock;
+    // A host writes a request in one go: like the instrument, forget a
+    // request left unfinished by this much quiet, and hunt a new head.
+    static constexpr std::chrono::milliseconds kRequestPause{100};
+
+    // Appends `bytes`, which arrived at `now`, and returns every request
+    // completed by them, in order.
+    std::vector<VarekFrame> Feed(const std::uint8_t* bytes, std::size_t count, Clock::time_point now);
+    // Forgets a request left unfinished when bytes arriving at `now` follow
+    // kRequestPause of quiet; returns how many bytes it dropped. Feed
+    // calls it first.
+    std::size_t DropIfStale(Clock::time_point now);
     void Clear() { pending_.clear(); }
     // Bytes held for a request not yet whole.
     std::size_t pending() const { return pending_.size(); }
 
 private:
     std::vector<std::uint8_t> pending_;
+    Clock::time_point last_bytes_{};
 };
 
 }  // namespace varek::sim

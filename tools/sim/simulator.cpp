@@ -60,26 +60,19 @@ void Simulator::ReadLine(std::chrono::nanoseconds wait) {
     // After the first read, take whatever else is already there without waiting.
     for (std::size_t got; line_up() && (got = line_->Read(chunk, sizeof chunk, wait)) > 0;
          wait = std::chrono::nanoseconds(0)) {
-        DropStalePartialRequest();
+        const Clock::time_point now = Clock::now();
+        if (const std::size_t dropped = assembler_.DropIfStale(now); dropped > 0 && options_.log_frames) {
+            std::fprintf(stderr,
+                         "sim  dropped %zu bytes of an unfinished request after %lld ms or more of quiet\n",
+                         dropped, static_cast<long long>(RequestAssembler::kRequestPause.count()));
+        }
         received_.insert(received_.end(), chunk, chunk + got);
         received_total_ += got;
         if (received_.size() > kReceivedKept) {
             received_.erase(received_.begin(), received_.end() - static_cast<std::ptrdiff_t>(kReceivedKept));
         }
-        for (const VarekFrame& request : assembler_.Feed(chunk, got)) Answer(request);
+        for (const VarekFrame& request : assembler_.Feed(chunk, got, now)) Answer(request);
     }
-}
-
-void Simulator::DropStalePartialRequest() {
-    const Clock::time_point now = Clock::now();
-    const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(now - last_input_);
-    last_input_ = now;
-    if (assembler_.pending() == 0 || quiet < kRequestPause) return;
-    if (options_.log_frames) {
-        std::fprintf(stderr, "sim  dropped %zu bytes of an unfinished request after %lld ms of quiet\n",
-                     assembler_.pending(), static_cast<long long>(quiet.count()));
-    }
-    assembler_.Clear();
 }
 
 void Simulator::Answer(const VarekFrame& request) {

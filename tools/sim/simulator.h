@@ -67,10 +67,6 @@ private:
 
     // Takes in what the host wrote within `wait`.
     void ReadLine(std::chrono::nanoseconds wait);
-    // A host writes a request in one go: like the instrument, forget a
-    // request left unfinished by this much quiet, and hunt a new head.
-    static constexpr std::chrono::milliseconds kRequestPause{100};
-    void DropStalePartialRequest();
     void Answer(const VarekFrame& request);
     void WriteDue();
     // When the next output byte may go, or nothing when there is none.
@@ -83,9 +79,8 @@ private:
 
     SimulatorOptions options_;
     Clock::duration byte_time_{};
-    Clock::time_point line_free_{};   // when the last byte sent has left the line
-    Clock::time_point last_input_{};  // when the host last wrote
-    std::unique_ptr<Line> line_;      // after a hang-up, closed until revived
+    Clock::time_point line_free_{};  // when the last byte sent has left the line
+    std::unique_ptr<Line> line_;     // after a hang-up, closed until revived
     ControlServer control_;
     Instrument instrument_;
     RequestAssembler assembler_;

@@ -1,0 +1,186 @@
+#include "frame_server.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+#include <chrono>
+#include <deque>
+#include <set>
+#include <stdexcept>
+
+#include "request_assembler.h"
+
+namespace varek::server {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+
+namespace {
+
+// After a failed accept (most often: no descriptors left) the listener
+// pauses rather than failing again at once, in a busy loop.
+constexpr std::chrono::milliseconds kAcceptPause{100};
+// A client that sends requests faster than the instrument answers them gets
+// this many queued; further ones are dropped, as a full line would lose them.
+constexpr std::size_t kMaxWaitingRequests = 16;
+
+}  // namespace
+
+class FrameClient;
+
+struct FrameClients {
+    std::set<FrameClient*> open;
+    bool stopping = false;
+};
+
+class FrameClient : public std::enable_shared_from_this<FrameClient> {
+public:
+    FrameClient(tcp::socket socket, InstrumentBackend& instrument, std::shared_ptr<FrameClients> clients)
+        : socket_(std::move(socket)), instrument_(instrument), clients_(std::move(clients)) {
+        clients_->open.insert(this);
+    }
+    ~FrameClient() { clients_->open.erase(this); }
+
+    void Read() {
+        socket_.async_read_some(
+            asio::buffer(chunk_),
+            [self = shared_from_this()](const boost::system::error_code& error, std::size_t got) {
+                if (error) return self->Leave();
+                self->Take(got);
+                self->Read();
+            });
+    }
+
+    void Close() {
+        boost::system::error_code ignored;
+        socket_.close(ignored);
+    }
+
+private:
+    void Take(std::size_t got) {
+        // Bytes that are no frame are skipped, and a frame left unfinished by
+        // a pause dropped, as the instrument itself would.
+        for (VarekFrame& request : assembler_.Feed(chunk_.data(), got, std::chrono::steady_clock::now())) {
+            if (waiting_.size() < kMaxWaitingRequests) waiting_.push_back(std::move(request));
+        }
+        SubmitNext();
+    }
+
+    void SubmitNext() {
+        if (in_exchange_ || waiting_.empty() || !socket_.is_open()) return;
+        auto request = std::make_shared<VarekFrame>(std::move(waiting_.front()));
+        waiting_.pop_front();
+        in_exchange_ = true;
+        // The client's library waits this long for its reply: a request that
+        // could not start by then is answered by no one.
+        ticket_ = std::make_shared<JobTicket>(JobTicket::Clock::now() +
+                                              std::chrono::milliseconds(VarekDDG::OPERATION_TIMEOUT_MS));
+        instrument_.Submit(
+            [request](VarekDDG& device) {
+                VarekFrame reply;
+                return device.SendFrame(request->cmd, request->param, request->data.data(),
+                                        static_cast<std::int32_t>(request->data.size()), &reply,
+                                        VarekDDG::OPERATION_TIMEOUT_MS);
+            },
+            [self = shared_from_this()](JobResult result, bool, const VarekExchangeReport& report) {
+                // Every byte the instrument sent, damaged or not, so that the
+                // client's library judges the reply as it would on the line;
+                // nothing when it sent nothing, or the exchange never ran.
+                std::vector<std::uint8_t> reply;
+                if (result == JobResult::Done) reply = report.received;
+                asio::post(self->socket_.get_executor(), [self, result, reply = std::move(reply)]() mutable {
+                    self->Answer(result, std::move(reply));
+                });
+            },
+            ticket_);
+    }
+
+    void Answer(JobResult result, std::vector<std::uint8_t> reply) {
+        if (result == JobResult::Stopping) return Close();
+        if (reply.empty()) return Finished();
+        auto bytes = std::make_shared<std::vector<std::uint8_t>>(std::move(reply));
+        asio::async_write(socket_, asio::buffer(*bytes),
+                          [self = shared_from_this(), bytes](const boost::system::error_code&, std::size_t) {
+                              self->Finished();
+                          });
+    }
+
+    void Finished() {
+        in_exchange_ = false;
+        SubmitNext();
+    }
+
+    // The client went: its request still waiting never runs, and the one
+    // under way ends unseen.
+    void Leave() {
+        if (ticket_) ticket_->Withdraw();
+        waiting_.clear();
+        Close();
+    }
+
+    tcp::socket socket_;
+    InstrumentBackend& instrument_;
+    std::shared_ptr<FrameClients> clients_;
+    std::array<std::uint8_t, 4096> chunk_{};
+    varek::sim::RequestAssembler assembler_;
+    std::deque<VarekFrame> waiting_;
+    std::shared_ptr<JobTicket> ticket_;
+    bool in_exchange_ = false;
+};
+
+FrameServer::FrameServer(asio::io_context& io, const std::string& address, unsigned short port,
+                         InstrumentBackend& instrument, NetworkFilter filter, std::size_t max_clients)
+    : acceptor_(io),
+      accept_pause_(io),
+      instrument_(instrument),
+      filter_(std::move(filter)),
+      max_clients_(max_clients),
+      clients_(std::make_shared<FrameClients>()) {
+    boost::system::error_code error;
+    const auto ip = asio::ip::make_address(address, error);
+    if (error) throw std::runtime_error("cannot serve frames on " + address + ": not an IP address");
+    const tcp::endpoint endpoint(ip, port);
+    acceptor_.open(endpoint.protocol(), error);
+    if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
+    if (!error) acceptor_.bind(endpoint, error);
+    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    if (error) {
+        throw std::runtime_error("cannot serve frames on " + address + ":" + std::to_string(port) + ": " +
+                                 error.message());
+    }
+    port_ = acceptor_.local_endpoint().port();
+    Accept();
+}
+
+FrameServer::~FrameServer() = default;
+
+void FrameServer::Shutdown() {
+    clients_->stopping = true;
+    boost::system::error_code ignored;
+    acceptor_.close(ignored);
+    accept_pause_.cancel();
+    for (FrameClient* client : clients_->open) client->Close();
+}
+
+void FrameServer::Accept() {
+    acceptor_.async_accept([this](const boost::system::error_code& error, tcp::socket socket) {
+        if (clients_->stopping) return;
+        if (error) {
+            accept_pause_.expires_after(kAcceptPause);
+            accept_pause_.async_wait([this](const boost::system::error_code& cancelled) {
+                if (!cancelled) Accept();
+            });
+            return;
+        }
+        boost::system::error_code peer_error;
+        const tcp::endpoint peer = socket.remote_endpoint(peer_error);
+        if (!peer_error && filter_.Allows(peer.address()) && clients_->open.size() < max_clients_) {
+            boost::system::error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);
+            std::make_shared<FrameClient>(std::move(socket), instrument_, clients_)->Read();
+        }
+        // Anyone else: closed at once, with the socket going out of scope.
+        Accept();
+    });
+}
+
+}  // namespace varek::server
