@@ -28,7 +28,8 @@ def exchange(port, request):
 def main():
     name, count, kind = sys.argv[1], int(sys.argv[2]), sys.argv[3]
     request = REQUESTS.get(kind, REQUESTS["trigger"])
-    with serial.Serial(name, 115200, timeout=1.0) as port:
+    # serial_for_url opens device names and socket:// or rfc2217:// alike.
+    with serial.serial_for_url(name, 115200, timeout=1.0) as port:
         latencies, failures = [], 0
         cpu_before = time.process_time()
         for _ in range(count):

@@ -14,8 +14,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 count=${1:-3000}
 scripts/install-deps.sh native
-dpkg-query -W -f='${Status}' python3-serial libbenchmark-dev 2>/dev/null | grep -q "install ok installed" ||
-  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-serial libbenchmark-dev >/dev/null; }
+for package in python3-serial libbenchmark-dev ser2net; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$package" >/dev/null; }
+done
 cmake --preset linux >/dev/null
 cmake --build --preset linux >/dev/null
 bin=build/linux/bin
@@ -70,6 +72,19 @@ echo
 echo "## Through varek-server against a direct call, paced at 115200 baud, 5 runs each"
 echo
 "$python" bench/server_bench.py "$bin/varek-server" "$bin/varek-sim" "$bin/libvarek.so" 200 | sed 's/^/- /'
+
+echo
+echo "## Through a terminal server: socket:// via ser2net, unpaced status exchange, 5 runs of $((count / 3)) each"
+echo
+echo "| client | median µs | p99 µs | host CPU µs/exchange | failures |"
+echo "|---|---|---|---|---|"
+"$python" bench/network_paths.py terminal-server "$bin" $((count / 3)) | "$python" bench/median_row.py
+echo
+echo "## The frame port's cost: status exchange paced at 115200 baud, 5 runs of $((count / 10)) each"
+echo
+echo "| client | median µs | p99 µs | host CPU µs/exchange | failures |"
+echo "|---|---|---|---|---|"
+"$python" bench/network_paths.py frame-port "$bin" $((count / 10)) | "$python" bench/median_row.py
 
 echo
 echo "## varek-server flooded and overloaded"

@@ -2,6 +2,8 @@
 // closes, so the library needs no set-up call of its own.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After the two above, which it needs.
+#include <mstcpip.h>
 
 #include <chrono>
 
@@ -99,6 +101,14 @@ NativePortHandle Connect(const std::string& host, std::uint16_t port, std::int32
             freeaddrinfo(addresses);
             const BOOL on = TRUE;
             setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+            // Acknowledge every segment at once: a terminal server that holds
+            // back a reply's next segment until the last is acknowledged
+            // (Nagle's rule) would otherwise wait out the delayed
+            // acknowledgement. Best effort: older systems refuse it.
+            DWORD every_segment = 1;
+            DWORD ignored = 0;
+            WSAIoctl(socket, SIO_TCP_SET_ACK_FREQUENCY, &every_segment, sizeof every_segment, nullptr, 0,
+                     &ignored, nullptr, nullptr);
             return AsHandle(socket);
         }
         closesocket(socket);
