@@ -89,7 +89,7 @@ std::int32_t NetworkLine::Read(std::uint8_t* buffer, std::int32_t count, std::in
         if (got < 0) return -1;
         if (got == 0) return 0;  // the time-out passed
     }
-    const auto taken = static_cast<std::int32_t>(std::min<std::size_t>(line_.size(), count));
+    const auto taken = static_cast<std::int32_t>(std::min(line_.size(), static_cast<std::size_t>(count)));
     std::copy_n(line_.begin(), taken, buffer);
     line_.erase(line_.begin(), line_.begin() + taken);
     return taken;

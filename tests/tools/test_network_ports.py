@@ -113,6 +113,21 @@ class PackageCase(TerminalServerCase):
         self.assertEqual(v.read_status().pulse_width[2], 500)
         assert_every_operation_arrived(self, self.sim.control.state())
 
+    def test_the_c_interface_opens_the_network_name(self):
+        import ctypes
+        import varek
+        lib = varek.load_library()
+        handle = lib.varek_init(self.url.encode(), 0)
+        self.assertTrue(handle, "varek_init returned no handle")
+        try:
+            self.assertEqual(lib.varek_software_trigger(handle), 0)
+            temperature = ctypes.c_float()
+            self.assertEqual(lib.varek_read_temperature(handle, ctypes.byref(temperature)), 0)
+            self.assertEqual(temperature.value, 25.0)
+        finally:
+            lib.varek_close(handle)
+        self.assertEqual(self.sim.control.state()["fired"], "1")
+
     def test_bytes_0xff_cross_in_both_directions(self):
         # 0x7FFFFF x 100 and 0xFF x 100 put FF bytes in the requests' payloads
         # and in the status reply; a 0xFF taken for Telnet's IAC, or not undoubled,
