@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TelnetStream pieces;
     pieces.Take(data, split, split_line, split_answers);
     pieces.Take(data + split, size - split, split_line, split_answers);
-    if (split_line != whole_line || split_answers != whole_answers || pieces.agreement() != whole.agreement()) {
+    if (split_line != whole_line || split_answers != whole_answers ||
+        pieces.agreement() != whole.agreement()) {
         std::abort();
     }
 
