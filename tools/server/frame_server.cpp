@@ -5,8 +5,8 @@
 #include <chrono>
 #include <deque>
 #include <set>
-#include <stdexcept>
 
+#include "listener.h"
 #include "request_assembler.h"
 
 namespace varek::server {
@@ -135,19 +135,7 @@ FrameServer::FrameServer(asio::io_context& io, const std::string& address, unsig
       filter_(std::move(filter)),
       max_clients_(max_clients),
       clients_(std::make_shared<FrameClients>()) {
-    boost::system::error_code error;
-    const auto ip = asio::ip::make_address(address, error);
-    if (error) throw std::runtime_error("cannot serve frames on " + address + ": not an IP address");
-    const tcp::endpoint endpoint(ip, port);
-    acceptor_.open(endpoint.protocol(), error);
-    if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
-    if (!error) acceptor_.bind(endpoint, error);
-    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
-    if (error) {
-        throw std::runtime_error("cannot serve frames on " + address + ":" + std::to_string(port) + ": " +
-                                 error.message());
-    }
-    port_ = acceptor_.local_endpoint().port();
+    port_ = Listen(acceptor_, address, port, "cannot serve frames on");
     Accept();
 }
 

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <memory>
 #include <set>
-#include <stdexcept>
 
 #include "http_session.h"
+#include "listener.h"
 
 namespace varek::server {
 
@@ -28,19 +28,7 @@ HttpServer::HttpServer(asio::io_context& io, const std::string& address, unsigne
       api_(api),
       max_connections_(max_connections),
       connections_(std::make_shared<ConnectionRegistry>()) {
-    beast::error_code error;
-    const auto ip = asio::ip::make_address(address, error);
-    if (error) throw std::runtime_error("cannot listen on " + address + ": not an IP address");
-    const tcp::endpoint endpoint(ip, port);
-    acceptor_.open(endpoint.protocol(), error);
-    if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
-    if (!error) acceptor_.bind(endpoint, error);
-    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
-    if (error) {
-        throw std::runtime_error("cannot listen on " + address + ":" + std::to_string(port) + ": " +
-                                 error.message());
-    }
-    port_ = acceptor_.local_endpoint().port();
+    port_ = Listen(acceptor_, address, port, "cannot listen on");
     Accept();
 }
 
