@@ -23,8 +23,30 @@ foreach(program varekctl varek-sim varek-server)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
-# The module finds the library through VAREK_LIBRARY, beside itself, or the system.
+# The module finds the library through VAREK_LIBRARY, beside itself, in
+# ../../bin (the Windows zip), or the system's; it carries the project version.
 install(DIRECTORY python/varek DESTINATION ${VAREK_INSTALL_PYTHONDIR})
+file(WRITE ${CMAKE_BINARY_DIR}/python/_version.py "__version__ = \"${PROJECT_VERSION}\"\n")
+install(FILES ${CMAKE_BINARY_DIR}/python/_version.py DESTINATION ${VAREK_INSTALL_PYTHONDIR}/varek)
+if(NOT WIN32)
+  # As the wheel has them: the metadata through which the system's pytest
+  # finds the varek_sim fixture, and the Tango device server's program.
+  set(dist_info ${CMAKE_BINARY_DIR}/python/varek-${PROJECT_VERSION}.dist-info)
+  file(WRITE ${dist_info}/METADATA "Metadata-Version: 2.1\nName: varek\nVersion: ${PROJECT_VERSION}\n")
+  file(WRITE ${dist_info}/entry_points.txt
+       "[console_scripts]\nvarek-tango-server = varek.tango:main\n\n[pytest11]\nvarek = varek.pytest_plugin\n")
+  file(WRITE ${dist_info}/top_level.txt "varek\n")
+  file(WRITE ${dist_info}/INSTALLER "cmake\n")
+  install(DIRECTORY ${dist_info} DESTINATION ${VAREK_INSTALL_PYTHONDIR})
+  file(RELATIVE_PATH bin_to_python /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${VAREK_INSTALL_PYTHONDIR})
+  file(WRITE ${CMAKE_BINARY_DIR}/python/varek-tango-server
+       "#!/usr/bin/python3\n"
+       "# The Tango device server VarekDelayGenerator: varek-tango-server INSTANCE\n"
+       "import os\nimport sys\n\n"
+       "sys.path.insert(0, os.path.join(os.path.dirname(os.path.realpath(__file__)), \"${bin_to_python}\"))\n"
+       "from varek.tango import main  # noqa: E402\n\nmain()\n")
+  install(PROGRAMS ${CMAKE_BINARY_DIR}/python/varek-tango-server DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/varek)
 if(WIN32)
@@ -37,10 +59,20 @@ if(WIN32)
             -l ${CMAKE_BINARY_DIR}/varek.lib
     COMMENT "MSVC import library varek.lib")
   install(FILES ${CMAKE_BINARY_DIR}/varek.def ${CMAKE_BINARY_DIR}/varek.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(FILES LICENSE packaging/README-windows.txt DESTINATION .)
+  # Notepad and the older Windows tools want CRLF line ends.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt)
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt readme)
+  string(REPLACE "\n" "\r\n" readme "${readme}")
+  file(WRITE ${CMAKE_BINARY_DIR}/README-windows.txt "${readme}")
+  install(FILES LICENSE ${CMAKE_BINARY_DIR}/README-windows.txt DESTINATION .)
 else()
   install(EXPORT varekTargets NAMESPACE varek:: DESTINATION ${package_dir})
-  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # Where Debian's tools and users look: the licence in Debian's
+  # machine-readable form, and the changelog, gzipped.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
+  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog
+                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES LICENSE packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 configure_package_config_file(cmake/varekConfig.cmake.in ${CMAKE_BINARY_DIR}/varekConfig.cmake
                               INSTALL_DESTINATION ${package_dir})
@@ -68,6 +100,11 @@ if(NOT WIN32)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "the varek developers <varek@localhost>")
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # A shlibs file, and the ldconfig trigger that puts the library in the
+  # loader's cache, where ctypes (the Python module) finds it.
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  # The debug information goes to scripts/package.sh's dist-debug/, found by build id.
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_PACKAGE_FILE_NAME varek-${PROJECT_VERSION}-linux-x86_64)
   include(CPack)

@@ -8,14 +8,28 @@
 #   varek-VERSION-py3-none-linux_x86_64.whl, varek-VERSION-py3-none-win_amd64.whl
 #                                     the Python package with the library and varek-sim inside
 #   SHA256SUMS                        over the artifacts
+# Every binary is stripped; its debug information goes to dist-debug/, beside
+# dist/: for Linux under usr/lib/debug/.build-id/ (unpacked at /, gdb finds
+# it by the binary's build id), for Windows NAME.debug files that the
+# binaries name in a debug link (gdb finds them beside the binary).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/quietly.sh
 scripts/install-deps.sh package
 root=$PWD
 work=$root/build/package
-rm -rf "$work" dist
-mkdir -p "$work" dist
+rm -rf "$work" dist dist-debug
+mkdir -p "$work" dist dist-debug
+
+# split_debug OBJCOPY STRIP FILE DEBUG_FILE: moves FILE's debug information to
+# DEBUG_FILE and strips FILE; with LINK, FILE names DEBUG_FILE in a debug link.
+split_debug() {
+  local objcopy=$1 strip=$2 file=$3 debug=$4 link=${5:-}
+  mkdir -p "$(dirname "$debug")"
+  "$objcopy" --only-keep-debug "$file" "$debug"
+  "$strip" --strip-debug --strip-unneeded "$file"
+  [ -z "$link" ] || (cd "$(dirname "$debug")" && "$objcopy" --add-gnu-debuglink="$(basename "$debug")" "$file")
+}
 
 echo "== linux"
 # Installed under /usr, the libraries land in Debian's multiarch directory.
@@ -25,6 +39,12 @@ quietly cmake --build "$work/linux"
 version=$(cat "$work/linux/varek-version.txt")
 linux_name=varek-$version-linux-x86_64
 DESTDIR="$work/stage" quietly cmake --install "$work/linux"
+for binary in "$work/stage/usr/bin/"* "$work/stage/usr/lib/x86_64-linux-gnu/libvarek.so.$version"; do
+  build_id=$(readelf -n "$binary" | sed -n 's/.*Build ID: //p')
+  split_debug objcopy strip "$binary" "$root/dist-debug/$linux_name-debug/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug"
+done
+tar -C "$root/dist-debug" --owner=0 --group=0 -czf "dist-debug/$linux_name-debug.tar.gz" "$linux_name-debug"
+rm -rf "dist-debug/$linux_name-debug"
 tar -C "$work/stage/usr" --transform "s,^\.,$linux_name," --owner=0 --group=0 -czf "dist/$linux_name.tar.gz" .
 (cd "$work/linux" && quietly cpack -G DEB)
 cp "$work/linux"/*.deb dist/
@@ -35,6 +55,12 @@ quietly cmake -S . -B "$work/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARE
 quietly cmake --build "$work/windows"
 windows_name=varek-$version-windows-x64
 quietly cmake --install "$work/windows" --prefix "$work/$windows_name"
+mkdir -p "dist-debug/$windows_name-debug"
+for binary in "$work/$windows_name/bin/"*.dll "$work/$windows_name/bin/"*.exe; do
+  debug=$root/dist-debug/$windows_name-debug/$(basename "$binary").debug
+  split_debug x86_64-w64-mingw32-objcopy x86_64-w64-mingw32-strip "$binary" "$debug" link
+done
+(cd dist-debug && zip -qr "$windows_name-debug.zip" "$windows_name-debug" && rm -rf "$windows_name-debug")
 (cd "$work/$windows_name" && find . -type f ! -name SHA256SUMS | sed 's,^\./,,' | sort | xargs sha256sum >SHA256SUMS)
 (cd "$work" && zip -qr "$root/dist/$windows_name.zip" "$windows_name")
 

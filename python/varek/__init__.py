@@ -150,15 +150,25 @@ class _StatusRecord(ctypes.Structure):
                 ("reg276", ctypes.c_float)]
 
 
+def _bundled_candidates(here: str, name: str) -> List[str]:
+    """Where a compiled part of ours (the library, varek-sim) may be, in the
+    order looked at: beside the package (a wheel), then in the bin folder two
+    levels up, where the Windows release zip keeps it (python/varek/ and
+    bin/varek.dll)."""
+    return [os.path.join(here, name), os.path.normpath(os.path.join(here, "..", "..", "bin", name))]
+
+
+def _library_candidates(here: str, platform: str) -> List[str]:
+    return _bundled_candidates(here, "varek.dll" if platform == "win32" else "libvarek.so.1")
+
+
 def _library_path() -> str:
     explicit = os.environ.get("VAREK_LIBRARY")
     if explicit:
         return explicit
-    here = os.path.dirname(os.path.abspath(__file__))
-    for name in ("varek.dll",) if sys.platform == "win32" else ("libvarek.so.1", "libvarek.so"):
-        beside = os.path.join(here, name)
-        if os.path.exists(beside):
-            return beside
+    for candidate in _library_candidates(os.path.dirname(os.path.abspath(__file__)), sys.platform):
+        if os.path.exists(candidate):
+            return candidate
     found = ctypes.util.find_library("varek")
     if found:
         return found

@@ -186,11 +186,18 @@ def _class_namespace() -> Dict[str, Any]:
 VarekDelayGenerator = type(Device)("VarekDelayGenerator", (_DeviceLogic, Device), _class_namespace())
 
 
+# The server's name in the Tango database, however it is started
+# (varek-tango-server INSTANCE or python3 -m varek.tango INSTANCE): Tango
+# takes it from the program's name, which for -m would be "tango".
+SERVER_NAME = "varek-tango-server"
+
+
 def main(args: Optional[list] = None) -> None:
     """varek-tango-server INSTANCE [Tango options]: serves VarekDelayGenerator."""
     from tango.server import run
 
-    run((VarekDelayGenerator,), args=args if args is not None else sys.argv)
+    given = list(args if args is not None else sys.argv)
+    run((VarekDelayGenerator,), args=[SERVER_NAME] + given[1:])
 
 
 if __name__ == "__main__":

@@ -20,11 +20,14 @@ VAREK_SIM_HOST_PORT.
 """
 import atexit
 import os
+import shutil
 import socket
 import subprocess
 import sys
 from contextlib import contextmanager
 from typing import Dict, Iterator, List, Optional, Union
+
+from . import _bundled_candidates
 
 __all__ = ["SimulatedInstrument", "simulated_instrument", "FAULTS"]
 
@@ -40,10 +43,14 @@ def _simulator_program() -> str:
     if explicit:
         return explicit
     name = "varek-sim.exe" if sys.platform == "win32" else "varek-sim"
-    bundled = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
-    if os.path.exists(bundled):
-        return bundled
-    raise FileNotFoundError(f"no {name} beside the varek package: install the varek wheel, or set VAREK_SIM")
+    for candidate in _bundled_candidates(os.path.dirname(os.path.abspath(__file__)), name):
+        if os.path.exists(candidate):
+            return candidate
+    installed = shutil.which(name)  # the Debian package's /usr/bin/varek-sim
+    if installed:
+        return installed
+    raise FileNotFoundError(f"no {name} beside the varek package nor on PATH: install the varek wheel or "
+                            "package, or set VAREK_SIM")
 
 
 def _option_words(options: Dict[str, Union[bool, int, str]]) -> List[str]:

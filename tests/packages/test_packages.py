@@ -6,11 +6,14 @@ find_package after a dpkg -x) and the Linux tarball.
 
 Needs the linux and windows presets built (the simulator, the Wine prefix)."""
 import glob
+import gzip
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import tarfile
+import tempfile
 import zipfile
 
 import pefile
@@ -101,6 +104,56 @@ def test_the_zip_holds_what_a_windows_user_needs(windows_tree):
         assert function in exports
 
 
+def test_the_zips_python_module_finds_the_zips_library_by_its_stated_rule(windows_tree):
+    # The module as unpacked, asked where it looks on Windows: the first of
+    # its places that exists must be the zip's own varek.dll.
+    script = ("import os, varek; here = os.path.dirname(varek.__file__); "
+              "print([p for p in varek._library_candidates(here, 'win32') if os.path.exists(p)][0])")
+    found = run("/usr/bin/python3", "-c", script, env={**os.environ, "PYTHONPATH": os.path.join(windows_tree, "python")})
+    assert os.path.samefile(found.strip(), os.path.join(windows_tree, "bin", "varek.dll"))
+    readme = open(os.path.join(windows_tree, "README-windows.txt"), newline="").read()
+    assert "beside itself, or in the bin folder" in readme
+    assert "\r\n" in readme and "\n" not in readme.replace("\r\n", ""), "README-windows.txt has CRLF line ends"
+
+
+def debug_sections(path, objdump="objdump"):
+    return [line.split()[1] for line in run(objdump, "-h", path).splitlines()
+            if len(line.split()) > 1 and line.split()[1].startswith(".debug")]
+
+
+def test_release_binaries_are_stripped_and_their_debug_information_kept_beside_dist(windows_tree, deb_tree):
+    windows_binaries = glob.glob(os.path.join(windows_tree, "bin", "*.dll")) + glob.glob(
+        os.path.join(windows_tree, "bin", "*.exe"))
+    linux_binaries = glob.glob(os.path.join(deb_tree, "usr", "bin", "*")) + glob.glob(
+        os.path.join(deb_tree, "usr", "lib", "x86_64-linux-gnu", "libvarek.so.*.*"))
+    with tarfile.open(os.path.join(DIST, LINUX_NAME + ".tar.gz")) as tarball:
+        tar_tree = tempfile.mkdtemp()
+        tarball.extractall(tar_tree)
+    linux_binaries += glob.glob(os.path.join(tar_tree, LINUX_NAME, "bin", "*"))
+    linux_binaries = [path for path in linux_binaries if open(path, "rb").read(4) == b"\x7fELF"]
+    # varek.dll and three programs; the library and three programs in the .deb and in the tarball.
+    assert len(windows_binaries) == 4 and len(linux_binaries) == 7
+    for binary in windows_binaries:
+        assert debug_sections(binary, "x86_64-w64-mingw32-objdump") == [], binary
+    for binary in linux_binaries:
+        assert debug_sections(binary) == [], binary
+
+    debug_root = tempfile.mkdtemp()
+    with zipfile.ZipFile(os.path.join(ROOT, "dist-debug", WINDOWS_NAME + "-debug.zip")) as archive:
+        archive.extractall(debug_root)
+    for binary in windows_binaries:
+        debug = os.path.join(debug_root, WINDOWS_NAME + "-debug", os.path.basename(binary) + ".debug")
+        assert ".debug_info" in debug_sections(debug, "x86_64-w64-mingw32-objdump"), debug
+        assert os.path.basename(debug) in run("x86_64-w64-mingw32-objdump", "-s", "-j", ".gnu_debuglink", binary)
+    with tarfile.open(os.path.join(ROOT, "dist-debug", LINUX_NAME + "-debug.tar.gz")) as tarball:
+        tarball.extractall(debug_root)
+    for binary in linux_binaries:
+        build_id = re.search(r"Build ID: (\w+)", run("readelf", "-n", binary)).group(1)
+        debug = os.path.join(debug_root, LINUX_NAME + "-debug", "usr", "lib", "debug", ".build-id", build_id[:2],
+                             build_id[2:] + ".debug")
+        assert ".debug_info" in debug_sections(debug), binary
+
+
 def test_every_binary_carries_the_projects_version(windows_tree):
     binaries = glob.glob(os.path.join(windows_tree, "bin", "*.dll")) + glob.glob(
         os.path.join(windows_tree, "bin", "*.exe"))
@@ -181,6 +234,46 @@ def test_a_consumer_builds_against_the_deb_and_runs(deb_tree, tmp_path):
     run("cmake", "--build", build)
     output = with_simulator(os.path.join(build, "consumer"), sim=sim, env=env)
     assert "read back: ok" in output
+
+
+def test_the_deb_installed_with_apt_serves_a_users_pytest_suite_with_the_systems_pytest(tmp_path):
+    apt_env = {**os.environ, "DEBIAN_FRONTEND": "noninteractive"}
+    run("apt-get", "install", "-y", "-q", deb_path(), env=apt_env)
+    try:
+        work = tmp_path / "lab"
+        work.mkdir()
+        shutil.copy(os.path.join(HERE, "acquisition_suite.py"), work / "test_acquisition.py")
+        env = {key: value for key, value in os.environ.items() if not key.startswith(("VAREK_", "PYTHON"))}
+        env.update(EXPECTED_VAREK_VERSION=VERSION, EXPECTED_VAREK_FOLDER="/usr/lib/python3/dist-packages/varek/")
+        output = run("/usr/bin/python3", "-m", "pytest", "-q", "-p", "no:cacheprovider", "test_acquisition.py",
+                     cwd=str(work), env=env)
+        assert " passed" in output and "failed" not in output, output
+        found = run("/usr/bin/python3", "-c", "import varek.testing; print(varek.testing._simulator_program())",
+                    cwd=str(work), env=env)
+        assert found.strip() == "/usr/bin/varek-sim"
+        assert os.access("/usr/bin/varek-tango-server", os.X_OK)
+        run("/usr/bin/python3", "-c", "import varek.tango", cwd=str(work), env=env)
+    finally:
+        run("apt-get", "remove", "-y", "-q", "varek", env=apt_env)
+
+
+def test_man_pages_say_what_each_programs_help_says_and_the_docs_are_debians(deb_tree):
+    with tarfile.open(os.path.join(DIST, LINUX_NAME + ".tar.gz")) as tarball:
+        tar_names = set(tarball.getnames())
+    programs = os.path.join(ROOT, "build", "package", "linux", "bin")
+    for program in ("varekctl", "varek-sim", "varek-server"):
+        page = os.path.join(deb_tree, "usr", "share", "man", "man1", program + ".1.gz")
+        assert f"{LINUX_NAME}/share/man/man1/{program}.1.gz" in tar_names
+        text = run("man", "-l", "-P", "cat", page, env={**os.environ, "MANWIDTH": "200", "LC_ALL": "C"})
+        assert program in text and VERSION in text
+        help_text = run(os.path.join(programs, program), "--help")
+        for option in sorted(set(re.findall(r"(?<![\w-])--[a-z][a-z-]+", help_text))):
+            assert option in text, f"{program}.1 lacks {option}"
+    doc = os.path.join(deb_tree, "usr", "share", "doc", "varek")
+    copyright_text = open(os.path.join(doc, "copyright")).read()
+    assert copyright_text.startswith("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/")
+    with gzip.open(os.path.join(doc, "changelog.gz"), "rt") as changelog:
+        assert changelog.readline().startswith(f"varek ({VERSION}) ")
 
 
 def test_the_tarball_holds_the_install_tree():
