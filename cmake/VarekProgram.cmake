@@ -23,5 +23,5 @@ function(varek_program target summary)
     DEPENDS ${target}
     COMMENT "man page ${target}.1")
   add_custom_target(${target}_man_page ALL DEPENDS ${folder}/${target}.1.gz)
-  install(FILES ${folder}/${target}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${folder}/${target}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
 endfunction()

@@ -4,7 +4,8 @@
 #                                     MSVC and MinGW, headers, CMake package, Python
 #                                     module, README-windows.txt, LICENSE, SHA256SUMS
 #   varek-VERSION-linux-x86_64.tar.gz the Linux install tree
-#   varek_VERSION_amd64.deb           the same as a Debian package (CPack)
+#   libvarek1_, libvarek-dev_, varek_VERSION_amd64.deb, python3-varek_VERSION_all.deb
+#                                     the same as Debian packages (CPack components)
 #   varek-VERSION-py3-none-linux_x86_64.whl, varek-VERSION-py3-none-win_amd64.whl
 #                                     the Python package with the library and varek-sim inside
 #   SHA256SUMS                        over the artifacts
@@ -32,14 +33,16 @@ split_debug() {
 }
 
 echo "== linux"
+# Built with debug information (-O2 -g), which goes to dist-debug/ below.
 # Installed under /usr, the libraries land in Debian's multiarch directory.
-quietly cmake -S . -B "$work/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVAREK_BUILD_TESTS=OFF \
+quietly cmake -S . -B "$work/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAREK_BUILD_TESTS=OFF \
       -DCMAKE_INSTALL_PREFIX=/usr -DVAREK_INSTALL_PYTHONDIR=lib/python3/dist-packages
 quietly cmake --build "$work/linux"
 version=$(cat "$work/linux/varek-version.txt")
 linux_name=varek-$version-linux-x86_64
 DESTDIR="$work/stage" quietly cmake --install "$work/linux"
 for binary in "$work/stage/usr/bin/"* "$work/stage/usr/lib/x86_64-linux-gnu/libvarek.so.$version"; do
+  readelf -h "$binary" >/dev/null 2>&1 || continue  # a script
   build_id=$(readelf -n "$binary" | sed -n 's/.*Build ID: //p')
   split_debug objcopy strip "$binary" "$root/dist-debug/$linux_name-debug/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug"
 done
@@ -50,7 +53,7 @@ tar -C "$work/stage/usr" --transform "s,^\.,$linux_name," --owner=0 --group=0 -c
 cp "$work/linux"/*.deb dist/
 
 echo "== windows"
-quietly cmake -S . -B "$work/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVAREK_BUILD_TESTS=OFF \
+quietly cmake -S . -B "$work/windows" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAREK_BUILD_TESTS=OFF \
       --toolchain "$root/cmake/mingw-w64-x86_64.cmake"
 quietly cmake --build "$work/windows"
 windows_name=varek-$version-windows-x64

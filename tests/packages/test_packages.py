@@ -62,23 +62,28 @@ def windows_tree(tmp_path_factory):
     return os.path.join(folder, WINDOWS_NAME)
 
 
+# The Debian packages, as Debian splits a library, with their architectures.
+DEB_PACKAGES = {"libvarek1": "amd64", "libvarek-dev": "amd64", "varek": "amd64", "python3-varek": "all"}
+
+
+def deb_path(package):
+    return os.path.join(DIST, f"{package}_{VERSION}_{DEB_PACKAGES[package]}.deb")
+
+
 @pytest.fixture(scope="module")
 def deb_tree(tmp_path_factory):
+    """All four packages unpacked into one tree, as installing them all would lay them out."""
     folder = str(tmp_path_factory.mktemp("deb"))
-    run("dpkg", "-x", deb_path(), folder)
+    for package in DEB_PACKAGES:
+        run("dpkg", "-x", deb_path(package), folder)
     return folder
-
-
-def deb_path():
-    (path,) = glob.glob(os.path.join(DIST, f"varek_{VERSION}_*.deb"))
-    return path
 
 
 def test_dist_holds_the_artifacts_with_their_checksums():
     names = sorted(os.listdir(DIST))
     wheels = [f"varek-{VERSION}-py3-none-{platform}.whl" for platform in ("linux_x86_64", "win_amd64")]
-    assert names == sorted([WINDOWS_NAME + ".zip", LINUX_NAME + ".tar.gz", os.path.basename(deb_path()),
-                            "SHA256SUMS"] + wheels)
+    debs = [os.path.basename(deb_path(package)) for package in DEB_PACKAGES]
+    assert names == sorted([WINDOWS_NAME + ".zip", LINUX_NAME + ".tar.gz", "SHA256SUMS"] + debs + wheels)
     sums = dict(reversed(line.split()) for line in open(os.path.join(DIST, "SHA256SUMS")))
     assert sorted(sums) == sorted(name for name in names if name != "SHA256SUMS")
     for name, digest in sums.items():
@@ -144,7 +149,8 @@ def test_release_binaries_are_stripped_and_their_debug_information_kept_beside_d
     for binary in windows_binaries:
         debug = os.path.join(debug_root, WINDOWS_NAME + "-debug", os.path.basename(binary) + ".debug")
         assert ".debug_info" in debug_sections(debug, "x86_64-w64-mingw32-objdump"), debug
-        assert os.path.basename(debug) in run("x86_64-w64-mingw32-objdump", "-s", "-j", ".gnu_debuglink", binary)
+        with open(binary, "rb") as image:
+            assert os.path.basename(debug).encode() + b"\0" in image.read(), f"{binary} names no debug file"
     with tarfile.open(os.path.join(ROOT, "dist-debug", LINUX_NAME + "-debug.tar.gz")) as tarball:
         tarball.extractall(debug_root)
     for binary in linux_binaries:
@@ -197,21 +203,40 @@ def test_an_msvc_host_links_the_zips_import_library_and_runs(windows_tree, tmp_p
     assert "15 passed, 0 failed" in output, output
 
 
-def test_the_deb_says_what_it_is_and_holds_everything(deb_tree):
-    fields = {field: run("dpkg-deb", "-f", deb_path(), field).strip() for field in ("Package", "Version",
-                                                                                   "Architecture")}
-    assert fields == {"Package": "varek", "Version": VERSION, "Architecture": "amd64"}
-    libdir = os.path.join(deb_tree, "usr", "lib", "x86_64-linux-gnu")
-    for needed in [os.path.join(libdir, "libvarek.so.1"), os.path.join(libdir, "pkgconfig", "varek.pc"),
-                   os.path.join(libdir, "cmake", "varek", "varekConfig.cmake"),
-                   os.path.join(deb_tree, "usr", "include", "varek", "varek_ext.h"),
-                   os.path.join(deb_tree, "usr", "bin", "varekctl"), os.path.join(deb_tree, "usr", "bin", "varek-sim"),
-                   os.path.join(deb_tree, "usr", "bin", "varek-server"),
-                   os.path.join(deb_tree, "usr", "lib", "python3", "dist-packages", "varek", "__init__.py"),
-                   os.path.join(deb_tree, "usr", "share", "doc", "varek", "LICENSE")]:
-        assert os.path.exists(needed), needed
+def test_the_debs_are_split_as_debian_splits_a_library_and_hold_everything(deb_tree):
+    usr = os.path.join(deb_tree, "usr")
+    libdir = os.path.join(usr, "lib", "x86_64-linux-gnu")
+    holds = {"libvarek1": [f"usr/lib/x86_64-linux-gnu/libvarek.so.{VERSION}", "usr/lib/x86_64-linux-gnu/libvarek.so.1"],
+             "libvarek-dev": ["usr/lib/x86_64-linux-gnu/libvarek.so", "usr/include/varek/varek_ext.h",
+                              "usr/lib/x86_64-linux-gnu/pkgconfig/varek.pc",
+                              "usr/lib/x86_64-linux-gnu/cmake/varek/varekConfig.cmake"],
+             "varek": ["usr/bin/varekctl", "usr/bin/varek-sim", "usr/bin/varek-server",
+                       "usr/share/man/man1/varekctl.1.gz"],
+             "python3-varek": ["usr/lib/python3/dist-packages/varek/__init__.py",
+                               f"usr/lib/python3/dist-packages/varek-{VERSION}.dist-info/entry_points.txt",
+                               "usr/bin/varek-tango-server", "usr/share/man/man1/varek-tango-server.1.gz"]}
+    for package, architecture in DEB_PACKAGES.items():
+        path = deb_path(package)
+        fields = {field: run("dpkg-deb", "-f", path, field).strip() for field in ("Package", "Version",
+                                                                                 "Architecture", "Depends")}
+        assert (fields["Package"], fields["Version"], fields["Architecture"]) == (package, VERSION, architecture)
+        if package != "libvarek1":
+            assert f"libvarek1 (= {VERSION})" in fields["Depends"], package
+        contents = run("dpkg-deb", "-c", path)
+        for needed in holds[package] + [f"usr/share/doc/{package}/copyright"]:
+            assert f"./{needed}" in contents, f"{package} lacks {needed}"
+    assert "python3" in run("dpkg-deb", "-f", deb_path("python3-varek"), "Depends")
+    assert "activate-noawait ldconfig" in run("dpkg-deb", "-I", deb_path("libvarek1"), "triggers")
+    assert f"libvarek 1 libvarek1 (= {VERSION})" in run("dpkg-deb", "-I", deb_path("libvarek1"), "shlibs")
     dynamic = run("objdump", "-p", os.path.join(libdir, f"libvarek.so.{VERSION}"))
     assert "SONAME               libvarek.so.1" in dynamic
+
+
+def test_lintian_finds_nothing_to_say_of_the_debs():
+    result = subprocess.run(["lintian", "--tag-display-limit", "0", *map(deb_path, DEB_PACKAGES)],
+                            capture_output=True, text=True, timeout=600)
+    remarks = [line for line in result.stdout.splitlines() if line[:2] in ("E:", "W:")]
+    assert remarks == [] and result.returncode == 0, result.stdout + result.stderr
 
 
 def test_a_consumer_builds_against_the_deb_and_runs(deb_tree, tmp_path):
@@ -238,7 +263,7 @@ def test_a_consumer_builds_against_the_deb_and_runs(deb_tree, tmp_path):
 
 def test_the_deb_installed_with_apt_serves_a_users_pytest_suite_with_the_systems_pytest(tmp_path):
     apt_env = {**os.environ, "DEBIAN_FRONTEND": "noninteractive"}
-    run("apt-get", "install", "-y", "-q", deb_path(), env=apt_env)
+    run("apt-get", "install", "-y", "-q", *map(deb_path, DEB_PACKAGES), env=apt_env)
     try:
         work = tmp_path / "lab"
         work.mkdir()
@@ -254,7 +279,7 @@ def test_the_deb_installed_with_apt_serves_a_users_pytest_suite_with_the_systems
         assert os.access("/usr/bin/varek-tango-server", os.X_OK)
         run("/usr/bin/python3", "-c", "import varek.tango", cwd=str(work), env=env)
     finally:
-        run("apt-get", "remove", "-y", "-q", "varek", env=apt_env)
+        run("apt-get", "remove", "-y", "-q", *DEB_PACKAGES, env=apt_env)
 
 
 def test_man_pages_say_what_each_programs_help_says_and_the_docs_are_debians(deb_tree):
@@ -269,7 +294,7 @@ def test_man_pages_say_what_each_programs_help_says_and_the_docs_are_debians(deb
         help_text = run(os.path.join(programs, program), "--help")
         for option in sorted(set(re.findall(r"(?<![\w-])--[a-z][a-z-]+", help_text))):
             assert option in text, f"{program}.1 lacks {option}"
-    doc = os.path.join(deb_tree, "usr", "share", "doc", "varek")
+    doc = os.path.join(deb_tree, "usr", "share", "doc", "libvarek1")
     copyright_text = open(os.path.join(doc, "copyright")).read()
     assert copyright_text.startswith("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/")
     with gzip.open(os.path.join(doc, "changelog.gz"), "rt") as changelog:
@@ -279,6 +304,6 @@ def test_man_pages_say_what_each_programs_help_says_and_the_docs_are_debians(deb
 def test_the_tarball_holds_the_install_tree():
     with tarfile.open(os.path.join(DIST, LINUX_NAME + ".tar.gz")) as archive:
         names = set(archive.getnames())
-    for needed in ["bin/varekctl", "bin/varek-sim", "include/varek/varek.h", "share/doc/varek/LICENSE",
+    for needed in ["bin/varekctl", "bin/varek-sim", "include/varek/varek.h", "share/doc/libvarek1/copyright",
                    "lib/x86_64-linux-gnu/libvarek.so.1", "lib/x86_64-linux-gnu/pkgconfig/varek.pc"]:
         assert f"{LINUX_NAME}/{needed}" in names, needed
