@@ -128,5 +128,21 @@ class TangoNetworkPortTest(unittest.TestCase):
         self.assertEqual((state["delay4"], state["fired"]), ("432100", "1"))
 
 
+class ServerNameTest(unittest.TestCase):
+    def test_the_server_registers_under_one_name_however_it_is_started(self):
+        # python3 -m varek.tango lab1 would be "tango/lab1" by the program's
+        # own name; the README registers varek-tango-server/lab1.
+        import tango.server
+        from varek import tango as device_module
+        seen = {}
+        original = tango.server.run
+        tango.server.run = lambda classes, args=None, **options: seen.setdefault("args", args)
+        try:
+            device_module.main(["/usr/lib/python3/dist-packages/varek/tango.py", "lab1", "-v4"])
+        finally:
+            tango.server.run = original
+        self.assertEqual(seen["args"], ["varek-tango-server", "lab1", "-v4"])
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
