@@ -279,7 +279,7 @@ def test_the_deb_installed_with_apt_serves_a_users_pytest_suite_with_the_systems
         assert os.access("/usr/bin/varek-tango-server", os.X_OK)
         run("/usr/bin/python3", "-c", "import varek.tango", cwd=str(work), env=env)
     finally:
-        run("apt-get", "remove", "-y", "-q", *DEB_PACKAGES, env=apt_env)
+        run("apt-get", "purge", "-y", "-q", *DEB_PACKAGES, env=apt_env)
 
 
 def test_man_pages_say_what_each_programs_help_says_and_the_docs_are_debians(deb_tree):
