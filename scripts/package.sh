@@ -79,8 +79,11 @@ stage_wheel() {
   cp "$@" "$stage/varek/"
   (cd "$stage" && VAREK_WHEEL_PLATFORM=$platform quietly /usr/bin/python3 -m build --wheel --no-isolation --outdir "$root/dist")
 }
-cp "$work/stage/usr/lib/x86_64-linux-gnu/libvarek.so.$version" "$work/libvarek.so.1"
-stage_wheel linux_x86_64 "$work/libvarek.so.1" "$work/stage/usr/bin/varek-sim"
+# The library under its soname, which the module loads.
+library=$work/stage/usr/lib/x86_64-linux-gnu/libvarek.so.$version
+soname=$(readelf -d "$library" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
+cp "$library" "$work/$soname"
+stage_wheel linux_x86_64 "$work/$soname" "$work/stage/usr/bin/varek-sim"
 stage_wheel win_amd64 "$work/$windows_name/bin/varek.dll" "$work/$windows_name/bin/varek-sim.exe"
 
 (cd dist && sha256sum -- *.zip *.tar.gz *.deb *.whl >SHA256SUMS)

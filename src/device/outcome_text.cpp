@@ -94,16 +94,16 @@ std::string Within(const VarekExchangeReport& report) {
 
 std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
     const std::string& port = report.port;
+    const auto network = NetworkPort(report);
     switch (report.outcome) {
     case VarekOutcome::Succeeded: return "";
     case VarekOutcome::Unfinished:
         return "the operation on " + port + " ended without a result (out of memory?)";
     case VarekOutcome::OpenFailed: {
-        const auto address = NetworkPort(report);
-        const bool connect_failed = address && report.open_error.failure != VarekOpenFailure::SettingsRefused;
+        const bool connect_failed = network && report.open_error.failure != VarekOpenFailure::SettingsRefused;
         std::string text =
-            connect_failed ? "cannot connect to " + address->HostAndPort() + ": " +
-                                 ConnectFailureText(*address, report.open_error)
+            connect_failed ? "cannot connect to " + network->HostAndPort() + ": " +
+                                 ConnectFailureText(*network, report.open_error)
                            : "cannot open " + port + ": " + OpenFailureText(report.open_error, report.baud);
         const bool reason_known = connect_failed && report.open_error.failure != VarekOpenFailure::Other;
         if (report.open_error.os_error != 0 && !reason_known)
@@ -115,8 +115,8 @@ std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
                " is not open: open it first";
     case VarekOutcome::ArgumentRejected: return "nothing sent: " + report.rejection;
     case VarekOutcome::WriteIncomplete:
-        if (report.bytes_written < 0 && NetworkPort(report)) {
-            return "writing to " + NetworkPort(report)->HostAndPort() +
+        if (report.bytes_written < 0 && network) {
+            return "writing to " + network->HostAndPort() +
                    " failed: the connection was closed; was the terminal server restarted?";
         }
         if (report.bytes_written < 0) return "writing to " + port + " failed: was the port unplugged?";
@@ -124,8 +124,8 @@ std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
                std::to_string(report.bytes_written) + " of " + std::to_string(report.request.size()) +
                " bytes written " + Within(report) + ": is flow control holding the line?";
     case VarekOutcome::ReadFailed:
-        if (NetworkPort(report)) {
-            return "the connection to " + NetworkPort(report)->HostAndPort() +
+        if (network) {
+            return "the connection to " + network->HostAndPort() +
                    " was closed while waiting for the reply to " + OperationName(report) +
                    ": was the terminal server restarted, or its port given to another client?";
         }

@@ -27,14 +27,15 @@ std::optional<std::uint16_t> PortNumber(const std::string& text) {
 }
 
 // Letters, digits, dots, hyphens and underscores make a host name or an IPv4
-// address; colons and hex digits an IPv6 address. Anything else (a space, a
-// slash, a user@ part) is no host of ours.
+// address; hex digits, colons and dots an IPv6 address. Anything else (a
+// space, a slash, a user@ part) is no host of ours.
 bool PlausibleHost(const std::string& host, bool bracketed) {
     if (host.empty() || host.size() > 253) return false;
-    const char* allowed = bracketed ? "0123456789abcdefABCDEF:." : nullptr;
+    const std::string punctuation = bracketed ? ":." : ".-_";
     return std::all_of(host.begin(), host.end(), [&](char c) {
-        if (allowed != nullptr) return std::string(allowed).find(c) != std::string::npos;
-        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' || c == '_';
+        const auto code = static_cast<unsigned char>(c);
+        const bool letter_or_digit = bracketed ? std::isxdigit(code) != 0 : std::isalnum(code) != 0;
+        return letter_or_digit || punctuation.find(c) != std::string::npos;
     });
 }
 

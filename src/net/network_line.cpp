@@ -112,15 +112,12 @@ std::int32_t NetworkLine::Write(const std::uint8_t* bytes, std::int32_t count, s
 
 void NetworkLine::DiscardInput() {
     std::uint8_t wire[512];
-    if (!telnet_) {
-        while (Receive(socket_, wire, sizeof wire, 0) > 0) {
-        }
-        return;
-    }
-    while (ReceiveDecoded(0) > 0) {
+    // Over Telnet the bytes are decoded, so that option requests among them
+    // are answered, not lost with the line's bytes.
+    while ((telnet_ ? ReceiveDecoded(0) : Receive(socket_, wire, sizeof wire, 0)) > 0) {
     }
     line_.clear();
-    SendAll(socket_, TelnetStream::PurgeReceived());
+    if (telnet_) SendAll(socket_, TelnetStream::PurgeReceived());
 }
 
 }  // namespace varek::net

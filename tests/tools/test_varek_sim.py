@@ -50,6 +50,9 @@ class VarekSimTest(unittest.TestCase):
             (["--pace", "abc"], "--pace takes a baud rate"),
             (["--pace", "-5"], "--pace takes a baud rate"),
             (["--pace", "0"], "--pace takes a baud rate"),
+            (["--listen", "4001"], "--listen takes HOST:PORT"),
+            (["--listen", ":4001"], "--listen takes HOST:PORT"),
+            (["--listen", "127.0.0.1:65536"], "--listen takes HOST:PORT"),
         ]
         for args, message in cases:
             with self.subTest(args=args):

@@ -3,10 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <tuple>
-#include <utility>
 
 #include "api.h"
+#include "listen_address.h"
 #include "port_option.h"
 #include "program_version.h"
 #include "request_guard.h"
@@ -59,21 +58,6 @@ std::string TokenFrom(const std::string& file) {
     return token;
 }
 
-// HOST:PORT as --listen and --frames take it: an IPv6 address may come in
-// brackets, and localhost stands for 127.0.0.1.
-std::pair<std::string, unsigned short> HostAndPort(const std::string& option, const std::string& value) {
-    const std::size_t colon = value.rfind(':');
-    const std::string number = colon == std::string::npos ? "" : value.substr(colon + 1);
-    if (number.empty() || number.size() > 5 || number.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(number) > 65535) {
-        throw UsageError(option + " takes HOST:PORT, such as 127.0.0.1:8470, got " + value);
-    }
-    std::string host = value.substr(0, colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    if (host == "localhost") host = "127.0.0.1";
-    return {host, static_cast<unsigned short>(std::stoi(number))};
-}
-
 // `text` as a whole number from 1 to `high`, or nothing.
 std::optional<unsigned long> PositiveNumber(const std::string& text, unsigned long high) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -106,11 +90,13 @@ ServerOptions ParseOptions(int argc, char** argv) {
         } else if (arg == "--baud") {
             options.baud = varek::tools::ParseBaud(value);
         } else if (arg == "--listen") {
-            std::tie(options.host, options.listen_port) = HostAndPort(arg, value);
+            const auto address = varek::tools::ParseListenAddress(arg, value);
+            options.host = address.host;
+            options.listen_port = address.port;
         } else if (arg == "--frames") {
-            std::string host;
-            std::tie(host, options.frames_port) = HostAndPort(arg, value);
-            options.frames_host = host;
+            const auto address = varek::tools::ParseListenAddress(arg, value);
+            options.frames_host = address.host;
+            options.frames_port = address.port;
         } else if (arg == "--frames-allow") {
             options.frames_allow = NetworkFilter::Parse(value);
         } else if (arg == "--token-file") {

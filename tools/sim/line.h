@@ -49,10 +49,10 @@ std::unique_ptr<Line> OpenPseudoTerminal(const std::string& link_path);
 // the library. Throws std::runtime_error with the library's reason.
 std::unique_ptr<Line> OpenSerialPort(const std::string& name, std::int32_t baud);
 
-// A TCP port on `host_port` (127.0.0.1:4001, [::1]:4001; port 0 picks a free
-// one) serving one client at a time; the device is its socket:// name.
-// Throws std::runtime_error when it cannot listen there.
-std::unique_ptr<Line> ListenTcp(const std::string& host_port);
+// A TCP port on `host` (a name or an address, an IPv6 one without brackets)
+// at `port` (0 picks a free one) serving one client at a time; the device is
+// its socket:// name. Throws std::runtime_error when it cannot listen there.
+std::unique_ptr<Line> ListenTcp(const std::string& host, unsigned short port);
 
 }  // namespace varek::sim
 

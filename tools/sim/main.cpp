@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "listen_address.h"
 #include "port_option.h"
 #include "program_version.h"
 #include "simulator.h"
@@ -89,7 +90,14 @@ int main(int argc, char** argv) {
         } else if (arg == "--port" && has_value) {
             options.port = argv[++i];
         } else if (arg == "--listen" && has_value) {
-            options.listen = argv[++i];
+            try {
+                const auto address = varek::tools::ParseListenAddress(arg, argv[++i]);
+                options.listen_host = address.host;
+                options.listen_port = address.port;
+            } catch (const varek::tools::UsageError& error) {
+                std::fprintf(stderr, "varek-sim: %s\n", error.what());
+                return varek::tools::kExitUsage;
+            }
         } else if (arg == "--baud" && has_value) {
             try {
                 options.baud = varek::tools::ParseBaud(argv[++i]);

@@ -9,18 +9,11 @@ namespace varek::sim {
 using frame_layout::kBytesBeforeCounted;
 using frame_layout::kLengthFieldBias;
 
-std::size_t RequestAssembler::DropIfStale(Clock::time_point now) {
-    const bool stale = now - last_bytes_ >= kRequestPause;
-    last_bytes_ = now;
-    if (!stale) return 0;
-    const std::size_t dropped = pending_.size();
-    pending_.clear();
-    return dropped;
-}
-
 std::vector<VarekFrame> RequestAssembler::Feed(const std::uint8_t* bytes, std::size_t count,
                                                Clock::time_point now) {
-    DropIfStale(now);
+    dropped_ = now - last_bytes_ >= kRequestPause ? pending_.size() : 0;
+    if (dropped_ > 0) pending_.clear();
+    last_bytes_ = now;
     pending_.insert(pending_.end(), bytes, bytes + count);
     std::vector<VarekFrame> requests;
     std::size_t start = 0;

@@ -27,12 +27,11 @@ public:
     static constexpr std::chrono::milliseconds kRequestPause{100};
 
     // Appends `bytes`, which arrived at `now`, and returns every request
-    // completed by them, in order.
+    // completed by them, in order. A request left unfinished by
+    // kRequestPause of quiet before `now` is forgotten first; dropped() says
+    // how many bytes that was.
     std::vector<VarekFrame> Feed(const std::uint8_t* bytes, std::size_t count, Clock::time_point now);
-    // Forgets a request left unfinished when bytes arriving at `now` follow
-    // kRequestPause of quiet; returns how many bytes it dropped. Feed
-    // calls it first.
-    std::size_t DropIfStale(Clock::time_point now);
+    std::size_t dropped() const { return dropped_; }
     void Clear() { pending_.clear(); }
     // Bytes held for a request not yet whole.
     std::size_t pending() const { return pending_.size(); }
@@ -40,6 +39,7 @@ public:
 private:
     std::vector<std::uint8_t> pending_;
     Clock::time_point last_bytes_{};
+    std::size_t dropped_ = 0;  // by the last Feed
 };
 
 }  // namespace varek::sim

@@ -13,7 +13,7 @@ namespace {
 std::string Spaced(const std::vector<std::uint8_t>& bytes) { return VarekHex(bytes.data(), bytes.size()); }
 
 std::unique_ptr<Line> OpenLine(const SimulatorOptions& options) {
-    if (!options.listen.empty()) return ListenTcp(options.listen);
+    if (!options.listen_host.empty()) return ListenTcp(options.listen_host, options.listen_port);
     if (!options.port.empty()) return OpenSerialPort(options.port, options.baud);
     return OpenPseudoTerminal(options.link_path);
 }
@@ -60,18 +60,18 @@ void Simulator::ReadLine(std::chrono::nanoseconds wait) {
     // After the first read, take whatever else is already there without waiting.
     for (std::size_t got; line_up() && (got = line_->Read(chunk, sizeof chunk, wait)) > 0;
          wait = std::chrono::nanoseconds(0)) {
-        const Clock::time_point now = Clock::now();
-        if (const std::size_t dropped = assembler_.DropIfStale(now); dropped > 0 && options_.log_frames) {
-            std::fprintf(stderr,
-                         "sim  dropped %zu bytes of an unfinished request after %lld ms or more of quiet\n",
-                         dropped, static_cast<long long>(RequestAssembler::kRequestPause.count()));
+        const std::vector<VarekFrame> requests = assembler_.Feed(chunk, got, Clock::now());
+        if (assembler_.dropped() > 0 && options_.log_frames) {
+            std::fprintf(
+                stderr, "sim  dropped %zu bytes of an unfinished request after %lld ms or more of quiet\n",
+                assembler_.dropped(), static_cast<long long>(RequestAssembler::kRequestPause.count()));
         }
         received_.insert(received_.end(), chunk, chunk + got);
         received_total_ += got;
         if (received_.size() > kReceivedKept) {
             received_.erase(received_.begin(), received_.end() - static_cast<std::ptrdiff_t>(kReceivedKept));
         }
-        for (const VarekFrame& request : assembler_.Feed(chunk, got, now)) Answer(request);
+        for (const VarekFrame& request : requests) Answer(request);
     }
 }
 

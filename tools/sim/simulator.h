@@ -23,7 +23,8 @@ namespace varek::sim {
 
 struct SimulatorOptions {
     std::string port;                            // empty: a pseudo-terminal of its own; else this serial port
-    std::string listen;                          // HOST:PORT: a TCP port instead of either
+    std::string listen_host;                     // not empty: a TCP port instead of either
+    unsigned short listen_port = 0;              // of `listen_host`; 0: any free port
     std::int32_t baud = VarekDDG::DEFAULT_BAUD;  // for `port`
     std::string link_path;                       // a symlink to the pseudo-terminal; empty: none
     int control_port = 0;                        // 0: any free loopback port

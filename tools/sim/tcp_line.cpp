@@ -17,18 +17,12 @@ using asio::ip::tcp;
 
 class TcpLine : public Line {
 public:
-    explicit TcpLine(const std::string& host_port) : acceptor_(io_) {
-        const std::size_t colon = host_port.rfind(':');
-        if (colon == std::string::npos || colon == 0) {
-            throw std::runtime_error("--listen takes HOST:PORT (127.0.0.1:4001), got " + host_port);
-        }
-        std::string host = host_port.substr(0, colon);
-        if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-            host = host.substr(1, host.size() - 2);
+    TcpLine(const std::string& host, unsigned short port) : acceptor_(io_) {
         boost::system::error_code error;
-        const auto found = tcp::resolver(io_).resolve(host, host_port.substr(colon + 1), error);
+        const auto found = tcp::resolver(io_).resolve(host, std::to_string(port), error);
         if (error || found.empty()) {
-            throw std::runtime_error("cannot listen on " + host_port + ": " + error.message());
+            throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port) + ": " +
+                                     error.message());
         }
         endpoint_ = found.begin()->endpoint();
         Revive();
@@ -138,6 +132,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Line> ListenTcp(const std::string& host_port) { return std::make_unique<TcpLine>(host_port); }
+std::unique_ptr<Line> ListenTcp(const std::string& host, unsigned short port) {
+    return std::make_unique<TcpLine>(host, port);
+}
 
 }  // namespace varek::sim
