@@ -116,6 +116,45 @@ VAREK_API VarekHandle varekx_open(const char* port_name, int32_t baud, char* why
  * returns the whole text's length. */
 VAREK_API int32_t varekx_list_ports(char* buffer, int32_t size);
 
+/* Setups: the setup document (UTF-8 JSON, {"varek_setup": 1, ...}) that
+ * varekctl save writes and load reads. Text goes into buffers as
+ * varekx_last_error writes it, and the length of the whole text is returned. */
+
+/* Checks DOCUMENT whole, sending nothing: 0 when every field is known, of its
+ * type and one the library would send (WHY then holds ""), else the length of
+ * the reason, which names the field's path ("channels.3.delay: ..."). */
+VAREK_API int32_t varekx_check_setup(const char* document, char* why, int32_t why_size);
+
+/* What the instrument reports, from one status read, as a setup document,
+ * the fields it cannot report null and UNIT (null or "" for none) as its
+ * "unit": returns the document's length; VAREK_FAILED when the read failed
+ * (varekx_last_error says why); VAREK_NULL_HANDLE for a null handle. */
+VAREK_API int32_t varekx_read_setup(VarekHandle handle, const char* unit, char* buffer, int32_t size);
+
+/* varekx_apply_setup's result beside VAREK_OK, VAREK_FAILED, VAREK_NULL_HANDLE. */
+#define VAREKX_SETUP_DIFFERS 1 /* applied, but the instrument reads back otherwise */
+
+/* Checks DOCUMENT, then sends every field it gives (the global output goes
+ * off first when timing changes and back on last), and with VERIFY nonzero
+ * reads the status once and compares. Returns VAREK_OK with REPORT "";
+ * VAREK_FAILED with the reason in REPORT (a document refused by the check,
+ * nothing sent; or the operation that failed, as varekx_last_error says it);
+ * or VAREKX_SETUP_DIFFERS with one line a difference in REPORT:
+ * "PATH<tab>SENT<tab>READ<newline>". */
+VAREK_API int32_t varekx_apply_setup(VarekHandle handle, const char* document, int32_t verify, char* report,
+                                     int32_t report_size);
+
+/* Reads TEXT as a whole number of instrument units into *UNITS: a plain whole
+ * number ("12345"), or a time with a prefix of seconds ("12.5us") converted by
+ * UNIT, what one unit is ("1ns", "10ps"; null or "" when none is declared).
+ * Returns 0, else the length of the reason written into WHY (*UNITS untouched). */
+VAREK_API int32_t varekx_parse_time(const char* text, const char* unit, int64_t* units, char* why,
+                                    int32_t why_size);
+
+/* UNITS as a time with an SI prefix, exact ("12.345 us"), by UNIT; the plain
+ * number when UNIT is null or "". Returns the text's length. */
+VAREK_API int32_t varekx_format_time(int64_t units, const char* unit, char* buffer, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif

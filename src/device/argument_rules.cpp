@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "device/control_requests.h"
+#include "device/number_text.h"
 #include "varek/rules.h"
 
 namespace {
@@ -10,16 +11,6 @@ std::string FormatNumber(const char* format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;
-}
-
-// The fewest digits that read back as `value`: 250000000.1, not 250000000.09999999.
-std::string Shortest(double value) {
-    for (int digits = 1; digits < 17; ++digits) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.*g", digits, value);
-        if (std::strtod(text, nullptr) == value) return text;
-    }
-    return FormatNumber("%.17g", value);
 }
 
 std::string TimingRejection(const char* what, std::int64_t value) {
@@ -45,7 +36,7 @@ std::string VarekPulseWidthRejection(std::int64_t pulse_width) {
 
 std::string VarekFrequencyRejection(double frequency) {
     if (varek::FrequencyWord(frequency)) return "";
-    return "internal trigger frequency " + Shortest(frequency) + " must be above " +
+    return "internal trigger frequency " + varek::ShortestText(frequency) + " must be above " +
            FormatNumber("%.7g", VarekDDG::MIN_INTERNAL_TRIGGER_FREQ) + " and at most " +
            FormatNumber("%.0f", VarekDDG::MAX_INTERNAL_TRIGGER_FREQ);
 }

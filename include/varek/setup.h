@@ -1,0 +1,81 @@
+// The setup document: what the instrument is set to, as one JSON text to
+// save, compare and restore, the same everywhere (a file, the server's API,
+// Python, Tango):
+//   {"varek_setup": 1, "unit": "1ns",
+//    "trigger": {"mode": 1, "frequency": 1000.0}, "global_output": true,
+//    "channels": {"1": {"delay": 12345, "pulse_width": 500, "output": true}, ...}}
+// Values are in the library's units, as SetDelay takes them. Any field may be
+// absent or null: unknown when saved, left as it is when applied. A field's
+// path is written with dots: "channels.3.delay", "trigger.frequency".
+#ifndef VAREK_SETUP_H
+#define VAREK_SETUP_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "varek/export.h"
+#include "varek/varek_ddg.h"
+
+struct VarekChannelSetup {
+    std::optional<std::int64_t> delay;
+    std::optional<std::int64_t> pulse_width;
+    std::optional<bool> output;  // the instrument cannot report it
+};
+
+struct VarekSetup {
+    std::optional<std::int32_t> trigger_mode;  // the instrument cannot report it
+    std::optional<double> trigger_frequency;
+    std::optional<bool> global_output;                    // the instrument cannot report it
+    VarekChannelSetup channels[VarekDDG::CHANNEL_COUNT];  // channel c at c - 1
+    // What one unit is, as the user declared it; for people only, never
+    // used to convert the values.
+    std::optional<std::string> unit;
+};
+
+// One field whose value differs between two setups, values as JSON text.
+struct VarekSetupDifference {
+    std::string path;    // "channels.3.delay"
+    std::string label;   // "channel 3 delay"
+    std::string wanted;  // "12345"
+    std::string found;   // "12000"
+};
+
+// Reads and checks a whole document: "" and *SETUP filled when every field is
+// known, of its type, and one the library would send; else why not, naming
+// the field's path ("channels.3.delay: delay -1 is outside 0..184467440737095516"),
+// and *SETUP untouched.
+VAREK_API std::string VarekParseSetup(const std::string& text, VarekSetup* setup);
+
+// The document for `setup`, unknown fields written as null.
+VAREK_API std::string VarekSetupText(const VarekSetup& setup);
+
+// Reads what the instrument reports (one status read) into *SETUP: delays,
+// widths and the frequency; the fields it cannot report are left null.
+VAREK_API bool VarekReadSetup(VarekDDG& device, VarekSetup* setup);
+
+// Sends every field `setup` gives. Outputs are never on with half-applied
+// timing: when timing changes while the global output may be on (as
+// `global_output_now` knows it; nullopt: not known), the global output goes
+// off first and back to its value last. Returns false at the first failed
+// operation; the connection's record says why.
+VAREK_API bool VarekApplySetup(VarekDDG& device, const VarekSetup& setup,
+                               std::optional<bool> global_output_now = std::nullopt);
+
+// The fields `wanted` gives and `found` reports that differ, as the
+// instrument holds them: the delay and the width as sent, the frequency as
+// the frequency word it is sent as (so the instrument's rounding is none).
+VAREK_API std::vector<VarekSetupDifference> VarekCompareSetups(const VarekSetup& wanted,
+                                                               const VarekSetup& found);
+
+// The paths of the fields `setup` gives that the instrument cannot report.
+VAREK_API std::vector<std::string> VarekUnreportedFields(const VarekSetup& setup);
+
+// `base` with every field `change` gives put in.
+VAREK_API VarekSetup VarekMergeSetups(const VarekSetup& base, const VarekSetup& change);
+
+// Whether the setup gives no field at all.
+VAREK_API bool VarekSetupEmpty(const VarekSetup& setup);
+
+#endif

@@ -1,0 +1,40 @@
+// A strict reader of JSON text into a small tree, for documents the library
+// itself takes (setups): it keeps whole numbers exact, keeps an object's
+// members in their order, and refuses what a lenient parser would let
+// through unnoticed, such as a key given twice.
+#ifndef VAREK_SETUP_JSON_READER_H
+#define VAREK_SETUP_JSON_READER_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace varek {
+
+struct JsonValue {
+    enum class Kind { Null, Boolean, Number, String, Object, Array };
+    Kind kind = Kind::Null;
+    bool boolean = false;
+    double number = 0.0;
+    // Set for a number written without fraction or exponent that fits 64 bits.
+    bool whole = false;
+    std::int64_t whole_number = 0;
+    std::string text;
+    std::vector<std::pair<std::string, JsonValue>> members;
+    std::vector<JsonValue> items;
+};
+
+// Reads the one value `text` holds; false, with `error` saying why and
+// where, when it is not JSON: "line 3, column 9: the key \"delay\" is given twice".
+bool ReadJson(const std::string& text, JsonValue& value, std::string& error);
+
+// `text` as a JSON string literal, quotes included.
+std::string JsonQuoted(const std::string& text);
+
+// What kind of value this is, as an error message names it: "a string".
+const char* JsonKindName(JsonValue::Kind kind);
+
+}  // namespace varek
+
+#endif
