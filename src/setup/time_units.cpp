@@ -137,8 +137,7 @@ std::string VarekParseTime(const std::string& text, const std::string& unit, std
     if (!one) return VarekUnitRejection(unit);
     // units = value / one = (value.digits / one.digits) × 10^(value.exponent - one.exponent)
     const int shift = quantity->value.exponent - one->exponent;
-    const std::string not_whole =
-        "\"" + text + "\" is not a whole number of units of " + unit + " (one unit is " + unit + ")";
+    const std::string not_whole = "\"" + text + "\" is not a whole number of units of " + unit;
     std::uint64_t numerator = quantity->value.digits;
     std::uint64_t denominator = one->digits;
     const std::optional<std::uint64_t> scale = PowerOfTen(shift < 0 ? -shift : shift);

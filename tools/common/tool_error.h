@@ -9,8 +9,9 @@
 namespace varek::tools {
 
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;  // the port or the instrument failed
-constexpr int kExitUsage = 2;   // the command line was wrong; nothing was sent
+constexpr int kExitFailed = 1;   // the port or the instrument failed
+constexpr int kExitUsage = 2;    // the command line was wrong; nothing was sent
+constexpr int kExitDiffers = 3;  // the instrument does not hold what a setup says
 
 // The command line was wrong; nothing was sent.
 struct UsageError : std::runtime_error {
@@ -19,6 +20,12 @@ struct UsageError : std::runtime_error {
 
 // The port or the instrument failed.
 struct DeviceError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The instrument works, but holds other values than a setup says; the
+// message lists them.
+struct DifferenceFound : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 

@@ -5,6 +5,7 @@
 
 #include "tool_error.h"
 #include "varek/rules.h"
+#include "varek/units.h"
 #include "varek/varek_ddg.h"
 
 namespace varekctl {
@@ -52,11 +53,15 @@ bool ParseOnOff(const std::string& text) {
     throw UsageError("expected on or off, got " + text);
 }
 
-std::int64_t ParseTimingValue(TimingKind kind, const std::string& text) {
+std::int64_t ParseTimingValue(TimingKind kind, const std::string& text, const std::string& unit) {
     long long value = 0;
     const char* what = kind == TimingKind::Delay ? "delay" : "pulse width";
-    if (!ParseInteger(text, value))
-        throw UsageError(std::string("a ") + what + " is a whole number, got " + text);
+    if (!ParseInteger(text, value)) {
+        std::int64_t units = 0;
+        const std::string rejection = VarekParseTime(text, unit, &units);
+        if (!rejection.empty()) throw UsageError(std::string("a ") + what + ": " + rejection);
+        value = units;
+    }
     Check(kind == TimingKind::Delay ? VarekDelayRejection(value) : VarekPulseWidthRejection(value));
     return value;
 }

@@ -12,7 +12,9 @@ namespace varekctl {
 std::int32_t ParseChannel(const std::string& text);
 bool ParseOnOff(const std::string& text);
 enum class TimingKind { Delay, PulseWidth };
-std::int64_t ParseTimingValue(TimingKind kind, const std::string& text);
+// A whole number of units, or with a declared `unit` ("1ns") a time such as
+// 12.5us that is a whole number of them.
+std::int64_t ParseTimingValue(TimingKind kind, const std::string& text, const std::string& unit);
 double ParseFrequency(const std::string& text);
 std::int32_t ParseTriggerMode(const std::string& text);
 // An unsigned number (decimal or 0x hex) no larger than `max`.

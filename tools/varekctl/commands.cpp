@@ -5,6 +5,7 @@
 #include "arguments.h"
 #include "find.h"
 #include "script.h"
+#include "setup_commands.h"
 #include "status_report.h"
 #include "tool_error.h"
 #include "varek/ports.h"
@@ -27,21 +28,21 @@ Action Control(std::string attempted, std::function<bool(VarekDDG&)> operation) 
     };
 }
 
-Action PrepareTriggerMode(const std::vector<std::string>& args) {
+Action PrepareTriggerMode(const std::vector<std::string>& args, const CommandContext&) {
     ExpectCount(args, 1, "trigger-mode 0|1|2");
     const std::int32_t mode = ParseTriggerMode(args[0]);
     return Control("trigger mode " + args[0],
                    [mode](VarekDDG& d) { return d.SetTrigger(static_cast<VarekTriggerMode>(mode)); });
 }
 
-Action PrepareFrequency(const std::vector<std::string>& args) {
+Action PrepareFrequency(const std::vector<std::string>& args, const CommandContext&) {
     ExpectCount(args, 1, "freq HZ");
     const double frequency = ParseFrequency(args[0]);
     return Control("internal trigger frequency " + args[0],
                    [frequency](VarekDDG& d) { return d.SetInternalTriggerFreq(frequency); });
 }
 
-Action PrepareEnable(const std::vector<std::string>& args) {
+Action PrepareEnable(const std::vector<std::string>& args, const CommandContext&) {
     ExpectCount(args, 2, "enable CH on|off");
     const std::int32_t channel = ParseChannel(args[0]);
     const bool on = ParseOnOff(args[1]);
@@ -52,36 +53,37 @@ Action PrepareEnable(const std::vector<std::string>& args) {
 // Delay and pulse width take the same arguments and differ only in setter.
 using TimingSetter = bool (VarekDDG::*)(std::int32_t, std::int64_t);
 
-Action PrepareTiming(const std::vector<std::string>& args, const char* command, const std::string& what,
-                     TimingKind kind, TimingSetter set) {
+Action PrepareTiming(const std::vector<std::string>& args, const CommandContext& context, const char* command,
+                     const std::string& what, TimingKind kind, TimingSetter set) {
     ExpectCount(args, 2, (std::string(command) + " CH VALUE").c_str());
     const std::int32_t channel = ParseChannel(args[0]);
-    const std::int64_t value = ParseTimingValue(kind, args[1]);
+    const std::int64_t value = ParseTimingValue(kind, args[1], context.unit);
     return Control("channel " + args[0] + " " + what + " " + args[1],
                    [=](VarekDDG& d) { return (d.*set)(channel, value); });
 }
 
-Action PrepareDelay(const std::vector<std::string>& args) {
-    return PrepareTiming(args, "delay", "delay", TimingKind::Delay, &VarekDDG::SetDelay);
+Action PrepareDelay(const std::vector<std::string>& args, const CommandContext& context) {
+    return PrepareTiming(args, context, "delay", "delay", TimingKind::Delay, &VarekDDG::SetDelay);
 }
 
-Action PrepareWidth(const std::vector<std::string>& args) {
-    return PrepareTiming(args, "width", "pulse width", TimingKind::PulseWidth, &VarekDDG::SetPulseWidth);
+Action PrepareWidth(const std::vector<std::string>& args, const CommandContext& context) {
+    return PrepareTiming(args, context, "width", "pulse width", TimingKind::PulseWidth,
+                         &VarekDDG::SetPulseWidth);
 }
 
-Action PrepareOutput(const std::vector<std::string>& args) {
+Action PrepareOutput(const std::vector<std::string>& args, const CommandContext&) {
     ExpectCount(args, 1, "output on|off");
     const bool on = ParseOnOff(args[0]);
     return Control(std::string("global output ") + (on ? "on" : "off"),
                    [on](VarekDDG& d) { return d.SetGlobalOutput(on); });
 }
 
-Action PrepareFire(const std::vector<std::string>& args) {
+Action PrepareFire(const std::vector<std::string>& args, const CommandContext&) {
     ExpectCount(args, 0, "fire");
     return Control("software trigger", [](VarekDDG& d) { return d.SoftwareTrigger(); });
 }
 
-Action PrepareTemperature(const std::vector<std::string>& args) {
+Action PrepareTemperature(const std::vector<std::string>& args, const CommandContext&) {
     ExpectCount(args, 0, "temp");
     return [](Session& session) {
         float temperature = 0.0f;
@@ -90,25 +92,26 @@ Action PrepareTemperature(const std::vector<std::string>& args) {
     };
 }
 
-Action PrepareStatus(const std::vector<std::string>& args) {
+Action PrepareStatus(const std::vector<std::string>& args, const CommandContext& context) {
     if (args.size() > 1) throw UsageError("usage: status [CH|all]");
+    const std::string unit = context.unit;
     if (args.empty() || args[0] == "all") {
-        return [](Session& session) {
+        return [unit](Session& session) {
             std::vector<VarekTimingConfig> configs(VarekDDG::CHANNEL_COUNT);
             session.Finish(session.Device().ReadAllTimingConfigs(configs.data()), "reading the status");
-            PrintStatus(session.port(), configs, session.json());
+            PrintStatus(session.port(), configs, session.json(), unit);
         };
     }
     const std::int32_t channel = ParseChannel(args[0]);
-    return [channel](Session& session) {
+    return [channel, unit](Session& session) {
         std::vector<VarekTimingConfig> configs(1);
         session.Finish(session.Device().ReadTimingConfig(channel, configs.data()),
                        "reading the status of channel " + std::to_string(channel));
-        PrintStatus(session.port(), configs, session.json());
+        PrintStatus(session.port(), configs, session.json(), unit);
     };
 }
 
-Action PrepareRaw(const std::vector<std::string>& args) {
+Action PrepareRaw(const std::vector<std::string>& args, const CommandContext&) {
     if (args.size() < 2) throw UsageError("usage: raw CMD PARAM [HEX...]");
     const auto cmd = static_cast<std::uint8_t>(ParseUnsigned("CMD", args[0], 0xFF));
     const auto param = static_cast<std::uint16_t>(ParseUnsigned("PARAM", args[1], 0xFFFF));
@@ -138,7 +141,7 @@ Action PrepareRaw(const std::vector<std::string>& args) {
     };
 }
 
-Action PreparePorts(const std::vector<std::string>& args) {
+Action PreparePorts(const std::vector<std::string>& args, const CommandContext&) {
     ExpectCount(args, 0, "ports");
     return [](Session& session) { PrintPorts(VarekListPorts(), session.json()); };
 }
@@ -151,9 +154,12 @@ const std::vector<Command>& AllCommands() {
          PrepareTriggerMode},
         {"freq", "HZ", "Set the internal trigger frequency.", true, PrepareFrequency},
         {"enable", "CH on|off", "Switch channel CH's output on or off.", true, PrepareEnable},
-        {"delay", "CH VALUE", "Set channel CH's delay (whole units of the instrument).", true, PrepareDelay},
-        {"width", "CH VALUE", "Set channel CH's pulse width (whole units of the instrument).", true,
-         PrepareWidth},
+        {"delay", "CH VALUE",
+         "Set channel CH's delay: whole units of the instrument, or with --unit a time such as 12.5us.", true,
+         PrepareDelay},
+        {"width", "CH VALUE",
+         "Set channel CH's pulse width: whole units of the instrument, or with --unit a time such as 500ns.",
+         true, PrepareWidth},
         {"output", "on|off", "Switch the global output on or off.", true, PrepareOutput},
         {"fire", "", "Fire a software trigger.", true, PrepareFire},
         {"temp", "", "Read the instrument's temperature.", true, PrepareTemperature},
@@ -168,6 +174,20 @@ const std::vector<Command>& AllCommands() {
          "at the "
          "first failure and names its line.",
          true, PrepareRun},
+        {"save", "FILE|-",
+         "Write what the instrument reports as a setup document (JSON); the trigger mode, the outputs and "
+         "the "
+         "global output, which it cannot report, are written as null.",
+         true, PrepareSave},
+        {"load", "[--no-verify] FILE|-",
+         "Apply a setup document: checked whole first (a fault names the field, nothing is sent), the global "
+         "output off while timing changes, then read back and compared.",
+         true, PrepareLoad},
+        {"diff", "FILE|-",
+         "Compare the instrument with a setup document, one line a difference. Exit code 0 when it matches, "
+         "3 "
+         "when it differs.",
+         true, PrepareDiff},
         {"ports", "",
          "List this machine's serial ports with what the system knows of them: description, USB vendor and "
          "product id, serial number, maker, location, and on Linux the stable /dev/serial/by-id link.",
@@ -187,10 +207,10 @@ const Command* FindCommand(const std::string& name) {
     return nullptr;
 }
 
-Action PrepareCommandLine(const std::vector<std::string>& words) {
+Action PrepareCommandLine(const std::vector<std::string>& words, const CommandContext& context) {
     const Command* command = FindCommand(words.at(0));
     if (command == nullptr) throw UsageError("unknown command " + words[0] + " (varekctl --help lists them)");
-    return command->prepare({words.begin() + 1, words.end()});
+    return command->prepare({words.begin() + 1, words.end()}, context);
 }
 
 }  // namespace varekctl

@@ -70,7 +70,7 @@ void PrintProbes(const std::vector<Probe>& probes, bool json) {
 
 }  // namespace
 
-Action PrepareFind(const std::vector<std::string>& args) {
+Action PrepareFind(const std::vector<std::string>& args, const CommandContext&) {
     return [args](Session& session) {
         std::vector<std::string> ports = args;
         if (ports.empty()) {

@@ -11,7 +11,7 @@ namespace varekctl {
 
 // Probes the named ports, or every listed port, all at once, with the
 // temperature query alone: nothing that changes the instrument.
-Action PrepareFind(const std::vector<std::string>& args);
+Action PrepareFind(const std::vector<std::string>& args, const CommandContext& context);
 
 }  // namespace varekctl
 

@@ -8,6 +8,7 @@
 #include "port_option.h"
 #include "program_version.h"
 #include "tool_error.h"
+#include "unit_option.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ using namespace varek::tools;
 
 void PrintHelp() {
     std::printf(
-        "usage: varekctl [--port PORT] [--baud N] [--json] [--trace] COMMAND [ARGS]\n"
+        "usage: varekctl [--port PORT] [--baud N] [--unit UNIT] [--json] [--trace] COMMAND [ARGS]\n"
         "       varekctl --version\n"
         "\n"
         "Drives the delay generator on PORT at N baud (115200). PORT is a name (COM12,\n"
@@ -24,6 +25,9 @@ void PrintHelp() {
         "varekctl ports shows it), a terminal server's port (socket://HOST:PORT in raw\n"
         "TCP mode, rfc2217://HOST:PORT in RFC 2217 mode), or sim for a simulated\n"
         "instrument (Linux). Without --port, the environment variable VAREK_PORT names it.\n"
+        "--unit says what one unit of the instrument is, as its manual gives it (1ns,\n"
+        "10ps); without it, VAREK_UNIT, else none. With a unit, times are shown with SI\n"
+        "prefixes (12.345 us) and delay and width take them (12.5us); without, plain units.\n"
         "--json prints the results of temp, status, ports and find as JSON.\n"
         "--trace shows every exchange on stderr: the request, each chunk read with its\n"
         "time in ms after the request, the reply frame as received, and the outcome.\n"
@@ -38,16 +42,18 @@ void PrintHelp() {
         "varekctl COMMAND --help shows one command.\n"
         "Exit codes: 0 success; 1 the port or the instrument failed (the message says how:\n"
         "nothing arrived, no frame, an incomplete or damaged reply, a refusal); 2 a usage\n"
-        "error, nothing sent.\n");
+        "error, nothing sent; 3 diff found the instrument holding other values than the\n"
+        "setup.\n");
 }
 
 void PrintCommandHelp(const Command& command) {
-    std::printf("usage: varekctl [--port PORT] [--baud N] [--json] [--trace] %s %s\n\n%s\n", command.name,
-                command.arguments, command.help);
+    std::printf("usage: varekctl [--port PORT] [--baud N] [--unit UNIT] [--json] [--trace] %s %s\n\n%s\n",
+                command.name, command.arguments, command.help);
 }
 
 struct CommandLine {
     std::string port;
+    std::string unit;
     std::int32_t baud = VarekDDG::DEFAULT_BAUD;
     bool json = false;
     bool trace = false;
@@ -70,11 +76,13 @@ CommandLine ParseCommandLine(int argc, char** argv) {
             line.json = true;
         } else if (word == "--trace") {
             line.trace = true;
-        } else if (word == "--port" || word == "--baud") {
+        } else if (word == "--port" || word == "--baud" || word == "--unit") {
             if (!has_value) throw UsageError(word + " needs a value");
             const std::string value = argv[++arg];
             if (word == "--port") {
                 line.port = value;
+            } else if (word == "--unit") {
+                line.unit = value;
             } else {
                 line.baud = ParseBaud(value);
             }
@@ -117,7 +125,7 @@ int Run(int argc, char** argv) {
         PrintCommandHelp(*command);
         return kExitOk;
     }
-    const Action action = PrepareCommandLine(line.words);
+    const Action action = PrepareCommandLine(line.words, CommandContext{ChosenUnit(line.unit)});
 
     std::unique_ptr<InstrumentPort> instrument;  // outlives the session that talks to it
     SessionOptions options{"", line.baud, line.json, line.trace};
@@ -144,6 +152,10 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         std::fprintf(stderr, "varekctl: %s\n", error.what());
         return kExitUsage;
+    } catch (const DifferenceFound& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "varekctl: %s\n", error.what());
+        return kExitDiffers;
     } catch (const DeviceError& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "varekctl: %s\n", error.what());

@@ -52,7 +52,7 @@ bool ReadScriptLine(std::istream& input, const std::string& script, int number, 
 
 }  // namespace
 
-Action PrepareRun(const std::vector<std::string>& args) {
+Action PrepareRun(const std::vector<std::string>& args, const CommandContext& context) {
     if (args.size() != 1) throw UsageError("usage: run FILE|-");
     const std::string& script = args[0];
     std::ifstream file;
@@ -79,7 +79,7 @@ Action PrepareRun(const std::vector<std::string>& args) {
         if (words[0] == "run")
             throw UsageError(ScriptLineError(script, number, "scripts cannot run scripts"));
         try {
-            steps.push_back({number, code, PrepareCommandLine(words)});
+            steps.push_back({number, code, PrepareCommandLine(words, context)});
         } catch (const UsageError& error) {
             throw UsageError(ScriptLineError(script, number, error.what()));
         }

@@ -11,7 +11,7 @@
 
 namespace varekctl {
 
-Action PrepareRun(const std::vector<std::string>& args);
+Action PrepareRun(const std::vector<std::string>& args, const CommandContext& context);
 
 }  // namespace varekctl
 

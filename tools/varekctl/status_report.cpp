@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "varek/units.h"
+
 namespace varekctl {
 
 using nlohmann::ordered_json;
@@ -56,7 +58,8 @@ void PrintTemperature(float temperature, bool json) {
     std::printf("temperature: %.2f\n", static_cast<double>(temperature));
 }
 
-void PrintStatus(const std::string& port, const std::vector<VarekTimingConfig>& configs, bool json) {
+void PrintStatus(const std::string& port, const std::vector<VarekTimingConfig>& configs, bool json,
+                 const std::string& unit) {
     if (configs.empty()) return;
     const VarekTimingConfig& first = configs.front();
     if (json) {
@@ -68,27 +71,35 @@ void PrintStatus(const std::string& port, const std::vector<VarekTimingConfig>& 
                                 {"chan_value_a", c.chan_value_a},
                                 {"chan_value_b", c.chan_value_b}});
         }
-        return PrintJson({{"port", port},
-                          {"internal_trigger_freq", JsonNumber(first.internal_trigger_freq)},
-                          {"reg128", first.reg128},
-                          {"reg130", first.reg130},
-                          {"reg131", first.reg131},
-                          {"reg136", first.reg136},
-                          {"reg137", first.reg137},
-                          {"reg138", first.reg138},
-                          {"reg276", JsonNumber(static_cast<double>(first.reg276))},
-                          {"channels", channels}});
+        ordered_json status{{"port", port}};
+        if (!unit.empty()) status["unit"] = unit;
+        status.update(ordered_json{{"internal_trigger_freq", JsonNumber(first.internal_trigger_freq)},
+                                   {"reg128", first.reg128},
+                                   {"reg130", first.reg130},
+                                   {"reg131", first.reg131},
+                                   {"reg136", first.reg136},
+                                   {"reg137", first.reg137},
+                                   {"reg138", first.reg138},
+                                   {"reg276", JsonNumber(static_cast<double>(first.reg276))},
+                                   {"channels", channels}});
+        return PrintJson(status);
     }
     std::printf("instrument on %s\n", port.c_str());
     std::printf("  internal trigger frequency  %.6g\n", first.internal_trigger_freq);
+    std::printf("  %-8s %20s %20s\n", "channel", "delay", "pulse width");
+    for (const VarekTimingConfig& c : configs) {
+        std::printf("  %-8d %20s %20s\n", c.channel, VarekFormatTime(c.delay, unit).c_str(),
+                    VarekFormatTime(c.pulse_width, unit).c_str());
+    }
+    if (!unit.empty()) std::printf("  (one unit is %s, as declared)\n", unit.c_str());
+    std::printf("raw status (values whose meaning the instrument does not state):\n");
     std::printf(
         "  reg128 %d   reg130 %d   reg131 %d   reg136 %d   reg137 0x%02X   reg138 0x%04X   reg276 %g\n",
         first.reg128, first.reg130, first.reg131, first.reg136, first.reg137, first.reg138,
         static_cast<double>(first.reg276));
-    std::printf("  %-8s %20s %20s %20s %20s\n", "channel", "delay", "pulse width", "value a", "value b");
+    std::printf("  %-8s %20s %20s\n", "channel", "value a", "value b");
     for (const VarekTimingConfig& c : configs) {
-        std::printf("  %-8d %20" PRId64 " %20" PRId64 " %20" PRId64 " %20" PRId64 "\n", c.channel, c.delay,
-                    c.pulse_width, c.chan_value_a, c.chan_value_b);
+        std::printf("  %-8d %20" PRId64 " %20" PRId64 "\n", c.channel, c.chan_value_a, c.chan_value_b);
     }
 }
 

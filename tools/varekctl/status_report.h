@@ -19,7 +19,10 @@ void PrintJson(const nlohmann::ordered_json& value);
 void PrintTemperature(float temperature, bool json);
 void PrintPorts(const std::vector<VarekPortInfo>& ports, bool json);
 // `configs` holds one record per channel read, all from the same instrument.
-void PrintStatus(const std::string& port, const std::vector<VarekTimingConfig>& configs, bool json);
+// Delays and widths with SI prefixes when `unit` is declared; the values whose
+// meaning the instrument does not state last, under "raw status".
+void PrintStatus(const std::string& port, const std::vector<VarekTimingConfig>& configs, bool json,
+                 const std::string& unit);
 
 }  // namespace varekctl
 
