@@ -67,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     request.authorization = (data[1] & 2) != 0 ? "bearer  token " : "Bearer tokem";
 
     ClosedInstrument instrument((data[1] & 4) != 0);
-    varek::server::Api api(instrument,
+    varek::server::SetupMemory memory(std::nullopt, "");
+    varek::server::Api api(instrument, memory,
                            (data[1] & 1) != 0 ? std::optional<std::string>("token") : std::nullopt,
                            varek::server::HostPolicy{"127.0.0.1", {"lab-pc"}});
     int answers = 0;

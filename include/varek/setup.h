@@ -55,6 +55,10 @@ VAREK_API std::string VarekSetupText(const VarekSetup& setup);
 // widths and the frequency; the fields it cannot report are left null.
 VAREK_API bool VarekReadSetup(VarekDDG& device, VarekSetup* setup);
 
+// The setup a status read's records give (CHANNEL_COUNT of them, channel 1
+// first), as VarekReadSetup makes it.
+VAREK_API VarekSetup VarekSetupFromStatus(const VarekTimingConfig* configs);
+
 // Sends every field `setup` gives. Outputs are never on with half-applied
 // timing: when timing changes while the global output may be on (as
 // `global_output_now` knows it; nullopt: not known), the global output goes
@@ -69,8 +73,14 @@ VAREK_API bool VarekApplySetup(VarekDDG& device, const VarekSetup& setup,
 VAREK_API std::vector<VarekSetupDifference> VarekCompareSetups(const VarekSetup& wanted,
                                                                const VarekSetup& found);
 
-// The paths of the fields `setup` gives that the instrument cannot report.
+// The paths of the fields `setup` gives, all of them or only those the
+// instrument cannot report.
+VAREK_API std::vector<std::string> VarekGivenFields(const VarekSetup& setup);
 VAREK_API std::vector<std::string> VarekUnreportedFields(const VarekSetup& setup);
+
+// What a read gives, with the fields it cannot give taken from `as_set`
+// (what whoever set them remembers).
+VAREK_API VarekSetup VarekCompleteSetup(const VarekSetup& read, const VarekSetup& as_set);
 
 // `base` with every field `change` gives put in.
 VAREK_API VarekSetup VarekMergeSetups(const VarekSetup& base, const VarekSetup& change);

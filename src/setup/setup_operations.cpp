@@ -22,9 +22,7 @@ bool IsGlobalOutput(const SetupField& field) { return field.path == "global_outp
 
 }  // namespace
 
-bool VarekReadSetup(VarekDDG& device, VarekSetup* setup) {
-    VarekTimingConfig configs[VarekDDG::CHANNEL_COUNT];
-    if (setup == nullptr || !device.ReadAllTimingConfigs(configs)) return false;
+VarekSetup VarekSetupFromStatus(const VarekTimingConfig* configs) {
     VarekSetup read;
     // A frequency no word stands for (a word of 0 reads as 0) is not one a
     // setup could restore: unknown.
@@ -34,7 +32,13 @@ bool VarekReadSetup(VarekDDG& device, VarekSetup* setup) {
         read.channels[at].delay = configs[at].delay;
         read.channels[at].pulse_width = configs[at].pulse_width;
     }
-    *setup = read;
+    return read;
+}
+
+bool VarekReadSetup(VarekDDG& device, VarekSetup* setup) {
+    VarekTimingConfig configs[VarekDDG::CHANNEL_COUNT];
+    if (setup == nullptr || !device.ReadAllTimingConfigs(configs)) return false;
+    *setup = VarekSetupFromStatus(configs);
     return true;
 }
 
@@ -67,6 +71,22 @@ std::vector<VarekSetupDifference> VarekCompareSetups(const VarekSetup& wanted, c
             {field.path, field.label, varek::SetupValueText(*want), varek::SetupValueText(*have)});
     }
     return differences;
+}
+
+std::vector<std::string> VarekGivenFields(const VarekSetup& setup) {
+    std::vector<std::string> paths;
+    for (const SetupField& field : SetupFields()) {
+        if (field.get(setup)) paths.push_back(field.path);
+    }
+    return paths;
+}
+
+VarekSetup VarekCompleteSetup(const VarekSetup& read, const VarekSetup& as_set) {
+    VarekSetup complete = read;
+    for (const SetupField& field : SetupFields()) {
+        if (!field.reported) field.put(complete, field.get(as_set));
+    }
+    return complete;
 }
 
 std::vector<std::string> VarekUnreportedFields(const VarekSetup& setup) {

@@ -183,7 +183,8 @@ class ServerTest(ServerCase):
         status, channel = self.client.request("PUT", "/api/v1/channels/3", {"delay": 12345, "pulse_width": 500,
                                                                             "enabled": True})
         self.assertEqual(status, 200)
-        self.assertEqual(channel, {"channel": 3, "delay": 12345, "pulse_width": 500, "value_a": 12845, "value_b": 0})
+        self.assertEqual(channel, {"channel": 3, "delay": 12345, "pulse_width": 500, "value_a": 12845, "value_b": 0,
+                                   "delay_time": None, "pulse_width_time": None, "output": True})
         status, trigger = self.client.request("PUT", "/api/v1/trigger", {"mode": 2, "frequency": 2000})
         self.assertEqual((status, trigger["mode"], trigger["internal_trigger_freq"]), (200, 2, 2000.0))
         self.assertEqual(self.client.request("PUT", "/api/v1/output", {"enabled": True}), (200, {"enabled": True}))

@@ -51,7 +51,7 @@ class VarekctlTest(unittest.TestCase):
             (["enable", "0", "on"], "channel 0 is outside 1..8"),
             (["delay", "1", "-5"], "delay -5 is outside 0..184467440737095516"),
             (["width", "1", "184467440737095517"], "pulse width 184467440737095517 is outside 0..184467440737095516"),
-            (["delay", "1", "1e3"], "a delay is a whole number, got 1e3"),
+            (["delay", "1", "1e3"], 'a delay: "1e3" is neither a whole number of units nor a time such as 12.5us'),
             (["enable", "2", "maybe"], "expected on or off, got maybe"),
             (["freq", "0"], "internal trigger frequency 0 must be above 0.05820766 and at most 250000000"),
             (["freq", "250000000.1"], "internal trigger frequency 250000000.1 must be above"),
@@ -158,7 +158,8 @@ class VarekctlTest(unittest.TestCase):
         self.assertEqual(varekctl("delay", "8", "77").returncode, 0)
         table = varekctl("status", "all")
         self.assertEqual(table.returncode, 0, table.stderr)
-        rows = [line.split() for line in table.stdout.splitlines() if line.strip()[:1].isdigit()]
+        timing = table.stdout.split("raw status")[0]
+        rows = [line.split() for line in timing.splitlines() if line.strip()[:1].isdigit()]
         self.assertEqual([row[0] for row in rows], [str(c) for c in range(1, 9)])
         self.assertEqual(rows[7][1], "77")
         self.assertEqual(json.loads(varekctl("temp", "--json").stdout), {"temperature": 25})
@@ -255,7 +256,8 @@ class VarekctlTest(unittest.TestCase):
             self.assertIn(command, overview.stdout)
             one = varekctl(command, "--help", port=None)
             self.assertEqual(one.returncode, 0, command)
-            self.assertIn(f"usage: varekctl [--port PORT] [--baud N] [--json] [--trace] {command}", one.stdout)
+            self.assertIn(f"usage: varekctl [--port PORT] [--baud N] [--unit UNIT] [--json] [--trace] {command}",
+                              one.stdout)
         self.assertIn("Exit codes: 0 success; 1 the port or the instrument failed", overview.stdout)
 
     def test_ports_lists_without_failing(self):

@@ -32,8 +32,9 @@ const StaticFile kStaticFiles[] = {
 
 }  // namespace
 
-Api::Api(InstrumentBackend& instrument, std::optional<std::string> token, HostPolicy hosts)
-    : instrument_(instrument), token_(std::move(token)), hosts_(std::move(hosts)) {
+Api::Api(InstrumentBackend& instrument, SetupMemory& memory, std::optional<std::string> token,
+         HostPolicy hosts)
+    : instrument_(instrument), memory_(memory), token_(std::move(token)), hosts_(std::move(hosts)) {
     if (token_) token_ = NormalizedToken(*token_);
 }
 
@@ -134,7 +135,7 @@ void Api::HandleApi(const ApiRequest& request, const std::string& route, const R
                                                               std::function<ApiResponse()> success) {
         instrument_.Submit(std::move(job), Answer(port, respond, std::move(success)), ticket);
     };
-    match->handle(RouteCall{request, channel, port, run, respond});
+    match->handle(RouteCall{request, channel, port, memory_, run, respond});
 }
 
 InstrumentBackend::Done Api::Answer(const std::string& port, Respond respond,

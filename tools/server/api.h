@@ -14,6 +14,7 @@
 #include "instrument_service.h"
 #include "job_ticket.h"
 #include "request_guard.h"
+#include "setup_memory.h"
 
 namespace varek::server {
 
@@ -42,7 +43,8 @@ public:
     using Respond = std::function<void(ApiResponse)>;
 
     // With a token, every /api request must carry "Authorization: Bearer TOKEN".
-    Api(InstrumentBackend& instrument, std::optional<std::string> token, HostPolicy hosts);
+    Api(InstrumentBackend& instrument, SetupMemory& memory, std::optional<std::string> token,
+        HostPolicy hosts);
 
     // Answers `request` through `respond`, exactly once: at once, or from the
     // instrument's worker once the exchanges are done.
@@ -62,6 +64,7 @@ private:
                                           std::function<ApiResponse()> success);
 
     InstrumentBackend& instrument_;
+    SetupMemory& memory_;
     std::optional<std::string> token_;
     HostPolicy hosts_;
 };

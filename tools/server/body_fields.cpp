@@ -1,5 +1,9 @@
 #include "body_fields.h"
 
+#include <set>
+
+#include "varek/units.h"
+
 namespace varek::server {
 
 using nlohmann::json;
@@ -19,7 +23,23 @@ bool Accepted(const char* name, const std::string& rejection, std::string& error
 
 std::optional<json> FieldsOf(const std::string& body, const std::vector<std::string>& allowed,
                              std::string& error) {
-    json fields = json::parse(body, nullptr, false);
+    // A key given twice would otherwise be read as its last value, silently.
+    std::vector<std::set<std::string>> keys_seen;
+    std::string repeated;
+    const json::parser_callback_t note_keys = [&](int, json::parse_event_t event, json& parsed) {
+        if (event == json::parse_event_t::object_start) keys_seen.emplace_back();
+        if (event == json::parse_event_t::object_end && !keys_seen.empty()) keys_seen.pop_back();
+        if (event == json::parse_event_t::key && !keys_seen.empty() &&
+            !keys_seen.back().insert(parsed.get<std::string>()).second && repeated.empty()) {
+            repeated = parsed.get<std::string>();
+        }
+        return true;
+    };
+    json fields = json::parse(body, note_keys, false);
+    if (!repeated.empty()) {
+        error = "the field \"" + repeated + "\" is given twice";
+        return std::nullopt;
+    }
     if (fields.is_discarded() || !fields.is_object()) {
         error = "the body must be a JSON object, such as {\"" + allowed.front() + "\": ...}";
         return std::nullopt;
@@ -54,6 +74,15 @@ std::optional<std::int64_t> WholeField(const json& fields, const char* name, Who
     const auto number = value.get<std::int64_t>();
     if (!Accepted(name, rule(number), error)) return std::nullopt;
     return number;
+}
+
+std::optional<std::int64_t> TimeField(const json& fields, const char* name, WholeRule rule,
+                                      const std::string& unit, std::string& error) {
+    if (!fields.contains(name) || !fields.at(name).is_string()) return WholeField(fields, name, rule, error);
+    std::int64_t units = 0;
+    const std::string rejection = VarekParseTime(fields.at(name).get<std::string>(), unit, &units);
+    if (!Accepted(name, rejection.empty() ? rule(units) : rejection, error)) return std::nullopt;
+    return units;
 }
 
 std::optional<double> NumberField(const json& fields, const char* name, RealRule rule, std::string& error) {

@@ -23,6 +23,10 @@ using WholeRule = std::string (*)(std::int64_t);
 using RealRule = std::string (*)(double);
 std::optional<std::int64_t> WholeField(const nlohmann::json& fields, const char* name, WholeRule rule,
                                        std::string& error);
+// A whole number of units, or text such as "12.5us" that the library reads
+// as one in the declared `unit` ("" when none is declared).
+std::optional<std::int64_t> TimeField(const nlohmann::json& fields, const char* name, WholeRule rule,
+                                      const std::string& unit, std::string& error);
 std::optional<double> NumberField(const nlohmann::json& fields, const char* name, RealRule rule,
                                   std::string& error);
 std::optional<bool> BoolField(const nlohmann::json& fields, const char* name, std::string& error);

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "event_log.h"
 #include "varek/ports.h"
 
 namespace varek::server {
@@ -16,8 +17,8 @@ constexpr std::size_t kMaxWaitingJobs = 256;
 
 }  // namespace
 
-InstrumentService::InstrumentService(std::string port, std::int32_t baud)
-    : port_(std::move(port)), baud_(baud) {
+InstrumentService::InstrumentService(std::string port, std::int32_t baud, Job on_open)
+    : port_(std::move(port)), baud_(baud), on_open_(std::move(on_open)) {
     if (!Open()) {
         throw std::runtime_error(open_failure_.empty() ? VarekDescribeOutcome(device_.LastExchange())
                                                        : open_failure_);
@@ -75,7 +76,24 @@ bool InstrumentService::PortLost(const VarekExchangeReport& report) {
 bool InstrumentService::Reopen() {
     next_reopen_ = Clock::now() + kReopenEvery;
     gone_ = !Open();
+    if (gone_) return false;
+    LogEvent("port " + port_ + " back");
+    bool ok = false;
+    if (on_open_) RunOnPort(on_open_, ok);
     return !gone_;
+}
+
+bool InstrumentService::RunOnPort(const Job& job, bool& ok) {
+    ok = job(device_);
+    const bool lost = !ok && PortLost(device_.LastExchange());
+    if (lost) {
+        LogEvent("port " + port_ + " lost: " + VarekDescribeOutcome(device_.LastExchange()) +
+                 "; trying it again every second");
+        device_.Close();
+        gone_ = true;
+        next_reopen_ = Clock::now() + kReopenEvery;
+    }
+    return lost;
 }
 
 bool InstrumentService::Run(Queued& next) {
@@ -89,18 +107,17 @@ bool InstrumentService::Run(Queued& next) {
         next.done(JobResult::PortGone, false, device_.LastExchange());  // the open's reason
         return false;
     }
-    const bool ok = next.job(device_);
-    const bool lost = !ok && PortLost(device_.LastExchange());
-    if (lost) {
-        device_.Close();
-        gone_ = true;
-        next_reopen_ = Clock::now() + kReopenEvery;
-    }
+    bool ok = false;
+    const bool lost = RunOnPort(next.job, ok);
     next.done(lost ? JobResult::PortGone : JobResult::Done, ok, device_.LastExchange());
     return true;
 }
 
 void InstrumentService::Work() {
+    if (on_open_) {
+        bool ok = false;
+        RunOnPort(on_open_, ok);
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (gone_) {

@@ -49,7 +49,9 @@ class InstrumentService : public InstrumentBackend {
 public:
     // Opens `port` at `baud` (any name the library resolves: COM12, usb:VID:PID).
     // Throws std::runtime_error, with the library's reason, when it cannot.
-    InstrumentService(std::string port, std::int32_t baud);
+    // `on_open`, when given, runs on the worker before any job each time the
+    // port opens: now, and whenever it comes back after being gone.
+    InstrumentService(std::string port, std::int32_t baud, Job on_open = nullptr);
     ~InstrumentService() override;
     InstrumentService(const InstrumentService&) = delete;
     InstrumentService& operator=(const InstrumentService&) = delete;
@@ -76,6 +78,9 @@ private:
     // Whether the failure in `report` means the port itself went away.
     static bool PortLost(const VarekExchangeReport& report);
     bool Reopen();
+    // Runs `job` now; when it failed because the port went away, closes it.
+    // True when the port is lost.
+    bool RunOnPort(const Job& job, bool& ok);
     // Resolves the port's name and opens it; false when either failed.
     bool Open();
     // How long the jobs waiting now, and one more, may be expected to take.
@@ -83,6 +88,7 @@ private:
 
     const std::string port_;
     const std::int32_t baud_;
+    const Job on_open_;
     VarekDDG device_;
     std::string open_failure_;  // why the name did not resolve, "" when it did
     bool gone_ = false;

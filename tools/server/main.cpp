@@ -12,6 +12,7 @@
 #include "instrument_service.h"
 #include "port_option.h"
 #include "server_options.h"
+#include "setup_memory.h"
 #include "tool_error.h"
 
 namespace {
@@ -31,8 +32,10 @@ int Run(int argc, char** argv) {
     // Declared first, so that it outlives the instrument's worker, which
     // posts answers to it until it is joined.
     boost::asio::io_context io;
-    InstrumentService instrument(port.name(), options.baud);
-    Api api(instrument, options.token, HostPolicy{options.host, options.allowed_hosts});
+    SetupMemory memory(options.state_file, options.unit);
+    InstrumentService instrument(port.name(), options.baud,
+                                 [&memory](VarekDDG& d) { return memory.Restore(d); });
+    Api api(instrument, memory, options.token, HostPolicy{options.host, options.allowed_hosts});
     HttpServer server(io, options.host, options.listen_port, api, options.max_connections);
     std::optional<FrameServer> frames;
     if (options.frames_host) {

@@ -7,6 +7,8 @@
 #include "api_responses.h"
 #include "body_fields.h"
 #include "varek/rules.h"
+#include "varek/setup.h"
+#include "varek/units.h"
 
 namespace varek::server {
 
@@ -24,6 +26,36 @@ json ChannelJson(const VarekTimingConfig& config) {
 
 json Finite(double value) { return std::isfinite(value) ? json(value) : json(nullptr); }
 
+template <typename Value>
+json OrNull(const std::optional<Value>& value) {
+    return value ? json(*value) : json(nullptr);
+}
+
+// A channel's timing as read, as times too when a unit is declared, with
+// its output as this server set it.
+json ChannelJson(const VarekTimingConfig& config, const SetupMemory& memory) {
+    json channel = ChannelJson(config);
+    const std::string& unit = memory.unit();
+    channel["delay_time"] = unit.empty() ? json(nullptr) : json(VarekFormatTime(config.delay, unit));
+    channel["pulse_width_time"] =
+        unit.empty() ? json(nullptr) : json(VarekFormatTime(config.pulse_width, unit));
+    channel["output"] = OrNull(memory.AsSet().channels[config.channel - 1].output);
+    return channel;
+}
+
+// Differences as the API gives them: [{"field": "channels.3.delay", "set": 12345, "read": 0}].
+json DifferencesJson(const std::vector<VarekSetupDifference>& differences) {
+    json list = json::array();
+    for (const VarekSetupDifference& d : differences) {
+        list.push_back({{"field", d.path}, {"set", json::parse(d.wanted)}, {"read", json::parse(d.found)}});
+    }
+    return list;
+}
+
+ApiResponse SetupResponse(unsigned status, const VarekSetup& setup) {
+    return {status, "application/json", VarekSetupText(setup), {}};
+}
+
 // What one status read and one temperature read found, filled on the
 // instrument's worker and read when it is done.
 struct Snapshot {
@@ -31,11 +63,16 @@ struct Snapshot {
     float temperature = 0.0f;
 };
 
-json InstrumentJson(const std::string& port, const Snapshot& snapshot) {
+json InstrumentJson(const std::string& port, const Snapshot& snapshot, const SetupMemory& memory) {
     const VarekTimingConfig& first = snapshot.channels[0];
+    const VarekSetup as_set = memory.AsSet();
     json channels = json::array();
-    for (const VarekTimingConfig& config : snapshot.channels) channels.push_back(ChannelJson(config));
+    for (const VarekTimingConfig& config : snapshot.channels) channels.push_back(ChannelJson(config, memory));
     return {{"port", port},
+            {"unit", memory.unit().empty() ? json(nullptr) : json(memory.unit())},
+            {"trigger_mode", OrNull(as_set.trigger_mode)},
+            {"global_output", OrNull(as_set.global_output)},
+            {"drift", DifferencesJson(memory.Drift())},
             {"temperature", Finite(static_cast<double>(snapshot.temperature))},
             {"internal_trigger_freq", Finite(first.internal_trigger_freq)},
             {"channel_count", VarekDDG::CHANNEL_COUNT},
@@ -55,29 +92,81 @@ json InstrumentJson(const std::string& port, const Snapshot& snapshot) {
 
 void GetInstrument(const RouteCall& call) {
     auto snapshot = std::make_shared<Snapshot>();
+    SetupMemory& memory = call.memory;
     call.run(
-        [snapshot](VarekDDG& d) {
-            return d.ReadAllTimingConfigs(snapshot->channels) && d.ReadTemperature(&snapshot->temperature);
+        [snapshot, &memory](VarekDDG& d) {
+            if (!d.ReadAllTimingConfigs(snapshot->channels)) return false;
+            memory.Observe(VarekSetupFromStatus(snapshot->channels));
+            return d.ReadTemperature(&snapshot->temperature);
         },
-        [snapshot, port = call.port] { return Json(200, InstrumentJson(port, *snapshot)); });
+        [snapshot, port = call.port, &memory] { return Json(200, InstrumentJson(port, *snapshot, memory)); });
+}
+
+void GetChannel(const RouteCall& call) {
+    auto config = std::make_shared<VarekTimingConfig>();
+    SetupMemory& memory = call.memory;
+    call.run(
+        [config, channel = call.channel](VarekDDG& d) { return d.ReadTimingConfig(channel, config.get()); },
+        [config, &memory] { return Json(200, ChannelJson(*config, memory)); });
+}
+
+void GetSetup(const RouteCall& call) {
+    auto read = std::make_shared<VarekSetup>();
+    SetupMemory& memory = call.memory;
+    call.run(
+        [read, &memory](VarekDDG& d) {
+            if (!VarekReadSetup(d, read.get())) return false;
+            memory.Observe(*read);
+            return true;
+        },
+        [read, &memory] { return SetupResponse(200, memory.Document(*read)); });
+}
+
+void PutSetup(const RouteCall& call) {
+    VarekSetup wanted;
+    const std::string refusal = VarekParseSetup(call.request.body, &wanted);
+    if (!refusal.empty()) return call.respond(Error(400, refusal + "; nothing was sent"));
+    auto read = std::make_shared<VarekSetup>();
+    SetupMemory& memory = call.memory;
+    call.run(
+        [wanted, read, &memory](VarekDDG& d) {
+            if (!VarekApplySetup(d, wanted, memory.AsSet().global_output)) return false;
+            memory.Remember(wanted);
+            if (!VarekReadSetup(d, read.get())) return false;
+            memory.Observe(*read);
+            return true;
+        },
+        [wanted, read, &memory] {
+            const auto differences = VarekCompareSetups(wanted, *read);
+            if (differences.empty()) return SetupResponse(200, memory.Document(*read));
+            return Json(502, json{{"error", "the setup was applied, but the instrument reads back otherwise"},
+                                  {"differences", DifferencesJson(differences)}});
+        });
 }
 
 void PutChannel(const RouteCall& call) {
     std::string error;
     const auto fields = FieldsOf(call.request.body, {"delay", "pulse_width", "enabled"}, error);
     if (!fields) return call.respond(Error(400, error));
-    const auto delay = WholeField(*fields, "delay", VarekDelayRejection, error);
-    const auto width = WholeField(*fields, "pulse_width", VarekPulseWidthRejection, error);
+    const auto delay = TimeField(*fields, "delay", VarekDelayRejection, call.memory.unit(), error);
+    const auto width = TimeField(*fields, "pulse_width", VarekPulseWidthRejection, call.memory.unit(), error);
     const auto enabled = BoolField(*fields, "enabled", error);
     if (!error.empty()) return call.respond(Error(400, error));
     auto config = std::make_shared<VarekTimingConfig>();
+    SetupMemory& memory = call.memory;
     call.run(
-        [=, channel = call.channel](VarekDDG& d) {
-            return (!delay || d.SetDelay(channel, *delay)) && (!width || d.SetPulseWidth(channel, *width)) &&
-                   (!enabled || d.SetOutputChannel(channel, *enabled)) &&
-                   d.ReadTimingConfig(channel, config.get());
+        [=, &memory, channel = call.channel](VarekDDG& d) {
+            // Each value is remembered once the instrument has taken it.
+            VarekSetup done;
+            VarekChannelSetup& set = done.channels[channel - 1];
+            const bool ok =
+                (!delay || (d.SetDelay(channel, *delay) && (set.delay = delay, true))) &&
+                (!width || (d.SetPulseWidth(channel, *width) && (set.pulse_width = width, true))) &&
+                (!enabled || (d.SetOutputChannel(channel, *enabled) && (set.output = enabled, true)));
+            memory.Remember(done);
+            return ok && d.ReadTimingConfig(channel, config.get());
         },
-        [config] { return Json(200, ChannelJson(*config)); });
+        [config, &memory] { return Json(200, ChannelJson(*config, memory)); });
 }
 
 void PutTrigger(const RouteCall& call) {
@@ -88,11 +177,16 @@ void PutTrigger(const RouteCall& call) {
     const auto frequency = NumberField(*fields, "frequency", VarekFrequencyRejection, error);
     if (!error.empty()) return call.respond(Error(400, error));
     auto config = std::make_shared<VarekTimingConfig>();
+    SetupMemory& memory = call.memory;
     call.run(
-        [=](VarekDDG& d) {
-            return (!mode || d.SetTrigger(static_cast<VarekTriggerMode>(*mode))) &&
-                   (!frequency || d.SetInternalTriggerFreq(*frequency)) &&
-                   d.ReadTimingConfig(1, config.get());
+        [=, &memory](VarekDDG& d) {
+            VarekSetup done;
+            const bool ok = (!mode || (d.SetTrigger(static_cast<VarekTriggerMode>(*mode)) &&
+                                       (done.trigger_mode = static_cast<std::int32_t>(*mode), true))) &&
+                            (!frequency || (d.SetInternalTriggerFreq(*frequency) &&
+                                            (done.trigger_frequency = frequency, true)));
+            memory.Remember(done);
+            return ok && d.ReadTimingConfig(1, config.get());
         },
         [config, mode] {
             json answer{{"internal_trigger_freq", config->internal_trigger_freq}, {"reg130", config->reg130}};
@@ -107,10 +201,18 @@ void PutOutput(const RouteCall& call) {
     if (!fields) return call.respond(Error(400, error));
     const auto enabled = BoolField(*fields, "enabled", error);
     if (!error.empty()) return call.respond(Error(400, error));
-    call.run([on = *enabled](VarekDDG& d) { return d.SetGlobalOutput(on); },
-             [on = *enabled] {
-                 return Json(200, json{{"enabled", on}});
-             });
+    SetupMemory& memory = call.memory;
+    call.run(
+        [on = *enabled, &memory](VarekDDG& d) {
+            if (!d.SetGlobalOutput(on)) return false;
+            VarekSetup done;
+            done.global_output = on;
+            memory.Remember(done);
+            return true;
+        },
+        [on = *enabled] {
+            return Json(200, json{{"enabled", on}});
+        });
 }
 
 void PostFire(const RouteCall& call) {
@@ -124,9 +226,10 @@ void PostFire(const RouteCall& call) {
 
 const std::vector<Route>& ApiRoutes() {
     static const std::vector<Route> routes = {
-        {"GET", "instrument", GetInstrument}, {"PUT", "channels/N", PutChannel},
-        {"PUT", "trigger", PutTrigger},       {"PUT", "output", PutOutput},
-        {"POST", "fire", PostFire},
+        {"GET", "instrument", GetInstrument}, {"GET", "channels/N", GetChannel},
+        {"PUT", "channels/N", PutChannel},    {"PUT", "trigger", PutTrigger},
+        {"PUT", "output", PutOutput},         {"POST", "fire", PostFire},
+        {"GET", "setup", GetSetup},           {"PUT", "setup", PutSetup},
     };
     return routes;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "api.h"
+#include "setup_memory.h"
 
 namespace varek::server {
 
@@ -17,6 +18,7 @@ struct RouteCall {
     const ApiRequest& request;
     std::int32_t channel;
     const std::string& port;
+    SetupMemory& memory;
     // Runs `job` and answers with `success()`, or with why the job failed.
     std::function<void(InstrumentBackend::Job job, std::function<ApiResponse()> success)> run;
     Api::Respond respond;

@@ -10,6 +10,7 @@
 #include "program_version.h"
 #include "request_guard.h"
 #include "tool_error.h"
+#include "unit_option.h"
 
 namespace varek::server {
 
@@ -25,6 +26,7 @@ void PrintUsage(std::FILE* out) {
                  "usage: varek-server [--port PORT] [--baud N] [--listen HOST:PORT] [--token-file FILE]\n"
                  "                    [--allow-host NAME]... [--max-connections N]\n"
                  "                    [--frames HOST:PORT [--frames-allow CIDR[,CIDR]...]]\n"
+                 "                    [--state-file FILE] [--unit UNIT]\n"
                  "       varek-server --version\n"
                  "Opens the instrument on PORT (COM12, /dev/ttyUSB0, socket://HOST:PORT; sim for a\n"
                  "simulated instrument on Linux; default: the environment variable VAREK_PORT) and serves\n"
@@ -40,6 +42,12 @@ void PrintUsage(std::FILE* out) {
                  "request frame waits its turn in the same queue. It carries no token: it listens on\n"
                  "loopback, or for the networks --frames-allow names (loopback only when named);\n"
                  "other clients are closed at once. At most N frame clients at once, too.\n"
+                 "The server remembers what it set, the trigger mode and the outputs among it, which\n"
+                 "the instrument cannot report, and shows where the read-back differs (drift).\n"
+                 "--state-file FILE keeps what was set in FILE (replaced whole at each change) and\n"
+                 "applies it, then reads it back, at start and whenever the port comes back.\n"
+                 "--unit UNIT (else VAREK_UNIT) says what one unit of the instrument is, from its\n"
+                 "manual (1ns, 10ps): the page then shows and takes times with SI prefixes.\n"
                  "Exit codes: 1 the port or the address failed, 2 a usage error.\n",
                  kDefaultMaxConnections);
 }
@@ -106,6 +114,11 @@ ServerOptions ParseOptions(int argc, char** argv) {
                 throw UsageError("--allow-host takes a host name, such as lab-pc.example.org, got " + value);
             }
             options.allowed_hosts.push_back(value);
+        } else if (arg == "--state-file") {
+            if (value.empty()) throw UsageError("--state-file takes a file name");
+            options.state_file = value;
+        } else if (arg == "--unit") {
+            options.unit = value;
         } else if (arg == "--max-connections") {
             const auto count = PositiveNumber(value, 65535);
             if (!count)
@@ -116,6 +129,7 @@ ServerOptions ParseOptions(int argc, char** argv) {
         }
     }
     options.port = varek::tools::ChosenPort(options.port);
+    options.unit = varek::tools::ChosenUnit(options.unit);
     if (!IsLoopbackName(options.host) && !options.token) {
         throw UsageError(
             "listening on " + options.host +

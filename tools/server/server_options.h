@@ -26,7 +26,9 @@ struct ServerOptions {
     // The frame port, when --frames names one.
     std::optional<std::string> frames_host;
     unsigned short frames_port = 0;
-    NetworkFilter frames_allow;  // loopback alone unless --frames-allow names networks
+    NetworkFilter frames_allow;             // loopback alone unless --frames-allow names networks
+    std::optional<std::string> state_file;  // where what was set is kept, when named
+    std::string unit;                       // what one unit is, "" when not declared
 };
 
 // Parses argv; prints the usage and exits for --help; throws
