@@ -167,17 +167,17 @@ class ServerCase(unittest.TestCase):
         stop_server(cls.server)
         cls.simulator.stop()
 
+    def assertError(self, answer, status, *phrases):
+        self.assertEqual(answer[0], status, answer)
+        for phrase in phrases:
+            self.assertIn(phrase, answer[1]["error"])
+
 
 class ServerTest(ServerCase):
     def setUp(self):
         self.sim.command("reset")
         self.client = Client(self.port)
         self.addCleanup(self.client.connection.close)
-
-    def assertError(self, answer, status, *phrases):
-        self.assertEqual(answer[0], status, answer)
-        for phrase in phrases:
-            self.assertIn(phrase, answer[1]["error"])
 
     def test_every_endpoint_reaches_the_instrument(self):
         status, channel = self.client.request("PUT", "/api/v1/channels/3", {"delay": 12345, "pulse_width": 500,
@@ -290,6 +290,181 @@ class ServerTest(ServerCase):
         self.assertEqual(status, 200)
         self.assertIn("<svg id=\"diagram\"", page)
         self.assertNotIn("http://", page.replace("http://www.w3.org/2000/svg", ""), "fetches nothing from elsewhere")
+
+
+def server_path(path):
+    """`path` as the server names it: under Wine a Linux path is on drive Z:."""
+    return "Z:" + path.replace("/", "\\") if UNDER_WINE else path
+
+
+class SetupTest(ServerCase):
+    """What the server set, kept and shown: the setup document through the API,
+    set values beside read-back ones, and drift."""
+
+    def setUp(self):
+        self.sim.command("reset")
+        self.client = Client(self.port)
+        self.addCleanup(self.client.connection.close)
+        # What earlier tests set is forgotten only by setting it anew: to what a reset instrument holds.
+        zeros = {str(c): {"delay": 0, "pulse_width": 0} for c in range(1, 9)}
+        self.client.request("PUT", "/api/v1/setup", {"varek_setup": 1, "global_output": False, "channels": zeros,
+                                                     "trigger": {"frequency": 1000}})
+
+    def test_set_values_are_shown_as_set_saved_and_restored(self):
+        before = self.client.request("GET", "/api/v1/instrument")[1]
+        self.assertEqual(before["channels"][0]["output"], None)
+        self.client.request("PUT", "/api/v1/channels/3", {"delay": 12345, "pulse_width": 500, "enabled": True})
+        self.client.request("PUT", "/api/v1/trigger", {"mode": 1, "frequency": 2000})
+        self.client.request("PUT", "/api/v1/output", {"enabled": True})
+        status, instrument = self.client.request("GET", "/api/v1/instrument")
+        self.assertEqual(status, 200)
+        self.assertEqual((instrument["trigger_mode"], instrument["global_output"], instrument["drift"]),
+                         (1, True, []))
+        self.assertEqual([c["output"] for c in instrument["channels"]][1:3], [None, True])
+        status, channel = self.client.request("GET", "/api/v1/channels/3")
+        self.assertEqual((status, channel["delay"], channel["output"]), (200, 12345, True))
+
+        status, saved = self.client.request("GET", "/api/v1/setup")
+        self.assertEqual(status, 200)
+        self.assertEqual(saved["trigger"], {"mode": 1, "frequency": 2000})
+        self.assertEqual(saved["global_output"], True)
+        self.assertEqual(saved["channels"]["3"], {"delay": 12345, "pulse_width": 500, "output": True})
+        self.assertEqual(saved["channels"]["4"], {"delay": 0, "pulse_width": 0, "output": None})
+
+        self.client.request("PUT", "/api/v1/channels/3", {"delay": 1, "enabled": False})
+        self.sim.command("clear")
+        self.sim.command("reset")
+        status, restored = self.client.request("PUT", "/api/v1/setup", saved)
+        self.assertEqual((status, restored), (200, saved))
+        state = self.sim.state()
+        self.assertEqual((state["delay3"], state["width3"], state["on3"], state["trigger"], state["global"],
+                          state["word"]), ("1234500", "50000", "1", "2", "1", "125000"))
+        # The global output went off before the timing and on after it.
+        commands = sent_commands(self.sim.command("received"))
+        self.assertEqual(commands[0], (0x07, 0), commands)
+        self.assertEqual(commands[-2], (0x07, 1), commands)
+        self.assertEqual(commands[-1][0], 0xC1, "one status read verifies it")
+
+    def test_bad_documents_are_refused_by_path_and_send_nothing(self):
+        cases = [
+            ({"varek_setup": 1, "channels": {"3": {"delay": -1}}}, "channels.3.delay: delay -1 is outside"),
+            ({"varek_setup": 1, "channels": {"9": {}}}, "channels.9: channel 9 is outside 1..8"),
+            ({"varek_setup": 1, "trigger": {"mode": "fast"}}, "trigger.mode: a whole number or null expected"),
+            ({"varek_setup": 1, "global_output": True, "extra": 1}, "extra: unknown field"),
+            ({"channels": {}}, "varek_setup: missing"),
+        ]
+        self.sim.command("reset")
+        for document, phrase in cases:
+            with self.subTest(document=document):
+                self.assertError(self.client.request("PUT", "/api/v1/setup", document), 400, phrase, "nothing")
+        self.assertError(self.client.request("PUT", "/api/v1/setup", raw='{"varek_setup": 1, "channels": '
+                                             '{"1": {"delay": 5, "delay": 6}}}'), 400, "given twice")
+        self.assertError(self.client.request("PUT", "/api/v1/channels/1", raw='{"delay": 5, "delay": 6}'), 400,
+                         "given twice")
+        self.assertEqual(self.sim.command("requests"), "0")
+
+    def test_drift_and_a_failed_verification_name_each_field(self):
+        self.client.request("PUT", "/api/v1/channels/2", {"delay": 700})
+        self.sim.command("reset")
+        status, instrument = self.client.request("GET", "/api/v1/instrument")
+        self.assertEqual(instrument["drift"], [{"field": "channels.2.delay", "set": 700, "read": 0}])
+        # The instrument acknowledges the delay but lets it slip.
+        self.sim.command("fault ignore")
+        status, answer = self.client.request("PUT", "/api/v1/setup",
+                                             {"varek_setup": 1, "channels": {"5": {"pulse_width": 40}}})
+        self.assertEqual(status, 502, answer)
+        self.assertEqual(answer["differences"], [{"field": "channels.5.pulse_width", "set": 40, "read": 0}])
+
+    def test_times_in_the_declared_unit_need_one(self):
+        self.assertError(self.client.request("PUT", "/api/v1/channels/1", {"delay": "2us"}), 400,
+                         "no unit is declared")
+
+
+class StateFileTest(unittest.TestCase):
+    """--state-file: what was set survives a restart and comes back to the
+    instrument at start and when its port returns."""
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp()
+        self.simulator, self.link, self.name = simulator_for(self, self.folder)
+        self.sim = self.simulator.control
+        self.state_file = os.path.join(self.folder, "state.json")
+
+    def start(self, *args):
+        server, port = start_server("--port", self.name, "--listen", "127.0.0.1:0", "--state-file",
+                                    server_path(self.state_file), *args)
+        self.addCleanup(stop_server, server)
+        return server, port
+
+    def test_what_was_set_comes_back_after_a_restart_and_a_power_cycle(self):
+        server, port = self.start("--unit", "10ps")
+        once(port, "PUT", "/api/v1/channels/4", {"delay": 321, "enabled": True})
+        once(port, "PUT", "/api/v1/trigger", {"mode": 2})
+        once(port, "PUT", "/api/v1/output", {"enabled": True})
+        with open(self.state_file) as file:
+            kept = json.load(file)
+        self.assertEqual((kept["unit"], kept["trigger"]["mode"], kept["channels"]["4"]["delay"]), ("10ps", 2, 321))
+        self.assertFalse(os.path.exists(self.state_file + ".tmp"))
+        stop_server(server)
+
+        self.sim.command("reset")
+        server, port = self.start()
+        deadline = time.monotonic() + 10
+        while self.sim.state()["on4"] != "1" and time.monotonic() < deadline:
+            time.sleep(0.1)
+        state = self.sim.state()
+        self.assertEqual((state["delay4"], state["on4"], state["trigger"], state["global"]), ("32100", "1", "3", "1"))
+        instrument = once(port, "GET", "/api/v1/instrument")[1]
+        self.assertEqual((instrument["trigger_mode"], instrument["channels"][3]["output"], instrument["drift"]),
+                         (2, True, []))
+
+        # Power cycled behind the server's back: drift, then re-applied when the port returns.
+        self.sim.command("reset")
+        self.assertEqual(once(port, "GET", "/api/v1/instrument")[1]["drift"],
+                         [{"field": "channels.4.delay", "set": 321, "read": 0}])
+        self.sim.command("hangup")
+        self.assertEqual(once(port, "GET", "/api/v1/instrument")[0], 503)
+        self.sim.command("revive")
+        deadline = time.monotonic() + 10
+        while once(port, "GET", "/api/v1/instrument")[0] != 200:
+            self.assertLess(time.monotonic(), deadline, "the server did not take the port back")
+            time.sleep(0.2)
+        self.assertEqual(self.sim.state()["delay4"], "32100")
+        self.assertEqual(once(port, "GET", "/api/v1/instrument")[1]["drift"], [])
+        server.terminate()
+        log = server.communicate(timeout=10)[1]
+        self.assertIn("setup restored from", log)
+        self.assertRegex(log, r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ drift: channel 4 delay was set to 321")
+
+    def test_a_state_file_that_is_not_a_setup_or_cannot_be_written_stops_the_start(self):
+        with open(self.state_file, "w") as file:
+            file.write("delay 4 321\n")
+        result = subprocess.run(server_command("--port", self.name, "--listen", "127.0.0.1:0", "--state-file",
+                                               server_path(self.state_file)),
+                                capture_output=True, text=True, timeout=30)
+        self.assertEqual(result.returncode, 2, result.stderr)
+        self.assertIn("is not a setup this server wrote: not a JSON document", result.stderr)
+        missing_folder = os.path.join(self.folder, "no-such-folder", "state.json")
+        result = subprocess.run(server_command("--port", self.name, "--listen", "127.0.0.1:0", "--state-file",
+                                               server_path(missing_folder)),
+                                capture_output=True, text=True, timeout=30)
+        self.assertEqual(result.returncode, 2, result.stderr)
+        self.assertIn("--state-file: cannot create", result.stderr)
+        self.assertEqual(self.sim.command("requests"), "0")
+
+
+def sent_commands(received_hex):
+    """The (command, parameter) of every request frame in what the simulator received."""
+    data = bytes.fromhex(received_hex)
+    commands, at = [], 0
+    while at + 6 <= len(data):
+        if data[at:at + 2] != b"\xeb\x90":
+            at += 1
+            continue
+        length = int.from_bytes(data[at + 2:at + 4], "little")
+        commands.append((data[at + 4], int.from_bytes(data[at + 5:at + 7], "little")))
+        at += 4 + length  # the head and the length field, then what the length counts
+    return commands
 
 
 class GuardTest(ServerCase):

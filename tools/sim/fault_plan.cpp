@@ -38,6 +38,7 @@ bool ApplyWord(const std::string& word, FaultPlan& plan) {
     if (key == "short-length") return plan.short_length = true;
     if (key == "silent") return plan.silent = true;
     if (key == "refuse") return plan.refuse = true;
+    if (key == "ignore") return plan.ignore = true;
     if (key == "hangup") return plan.hang_up = true;
     if (key == "babble") return ParseInt(value, plan.babble_ms);
     if (key == "delay") return ParseInt(value, plan.delay_ms);

@@ -21,12 +21,13 @@ struct FaultPlan {
     bool hang_up = false;                            // line closed halfway through the reply
     std::int32_t babble_ms = 0;                      // noise with no head instead of a reply
     bool refuse = false;                             // refuse it: parameter 0x0000, nothing applied
+    bool ignore = false;                             // acknowledge a setting, but apply nothing
     std::vector<std::uint8_t> surplus;               // sent right after the reply
     std::optional<std::vector<std::uint8_t>> reply;  // these bytes instead of the answer
 };
 
 // Parses blank-separated words: delay=MS noise=HEX split=PIECES,GAP_MS
-// checksum tail short-length silent refuse hangup babble=MS surplus=HEX reply=HEX. Sets `error`
+// checksum tail short-length silent refuse ignore hangup babble=MS surplus=HEX reply=HEX. Sets `error`
 // and returns nullopt on a word it does not know.
 std::optional<FaultPlan> ParseFaultPlan(const std::string& words, std::string& error);
 

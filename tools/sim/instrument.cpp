@@ -40,7 +40,7 @@ bool IsChannel(unsigned channel) { return channel >= 1 && channel <= VarekDDG::C
 
 }  // namespace
 
-std::vector<std::uint8_t> Instrument::Answer(const VarekFrame& request, bool refuse) {
+std::vector<std::uint8_t> Instrument::Answer(const VarekFrame& request, bool refuse, bool ignore) {
     switch (request.cmd) {
     case VarekDDG::CMD_READ_TEMPERATURE:
         if (refuse) return Frame(request.cmd, kRefused, {});
@@ -52,7 +52,7 @@ std::vector<std::uint8_t> Instrument::Answer(const VarekFrame& request, bool ref
     case VarekDDG::CMD_READ_TIMING_CONFIG:
         return refuse ? Frame(request.cmd, kRefused, {}) : Frame(request.cmd, kAccepted, StatusBlock());
     default: {
-        const bool accepted = !refuse && Apply(request);
+        const bool accepted = !refuse && (ignore || Apply(request));
         return Frame(request.cmd, accepted ? kAccepted : kRefused, {});
     }
     }

@@ -36,8 +36,9 @@ struct InstrumentState {
 
 class Instrument {
 public:
-    // The reply frame to one decoded request; `refuse` forces a refusal.
-    std::vector<std::uint8_t> Answer(const VarekFrame& request, bool refuse = false);
+    // The reply frame to one decoded request; `refuse` forces a refusal;
+    // `ignore` acknowledges a setting without applying it.
+    std::vector<std::uint8_t> Answer(const VarekFrame& request, bool refuse = false, bool ignore = false);
 
     InstrumentState& state() { return state_; }
     // "trigger=1 word=250000 global=0 fired=0 temperature=25 delay1=0

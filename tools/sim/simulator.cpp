@@ -90,7 +90,7 @@ void Simulator::Answer(const VarekFrame& request) {
     // On a paced line the request is whole only when its last byte has crossed it.
     const Clock::time_point arrived =
         Clock::now() + byte_time_ * static_cast<long long>(last_request_.size());
-    for (TimedBytes& piece : ShapeReply(instrument_.Answer(request, plan.refuse), plan)) {
+    for (TimedBytes& piece : ShapeReply(instrument_.Answer(request, plan.refuse, plan.ignore), plan)) {
         if (options_.log_frames) std::fprintf(stderr, "sim  < %s\n", Spaced(piece.bytes).c_str());
         output_.push_back(
             {arrived + std::chrono::milliseconds(piece.at_ms), std::move(piece.bytes), piece.then_hang_up});
