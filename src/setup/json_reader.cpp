@@ -27,8 +27,8 @@ public:
     std::string error() const { return error_; }
 
 private:
-    bool Fail(const std::string& why) {
-        if (!error_.empty()) return false;
+    // Where the reader is, for a message: "line 3, column 9".
+    std::string Place() const {
         std::size_t line = 1, column = 1;
         for (std::size_t i = 0; i < at_ && i < text_.size(); ++i) {
             if (text_[i] == '\n') {
@@ -38,7 +38,11 @@ private:
                 ++column;
             }
         }
-        error_ = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + why;
+        return "line " + std::to_string(line) + ", column " + std::to_string(column);
+    }
+
+    bool Fail(const std::string& why) {
+        if (error_.empty()) error_ = "not JSON: " + Place() + ": " + why;
         return false;
     }
 
@@ -86,7 +90,9 @@ private:
             for (const auto& member : value.members) {
                 if (member.first == key) {
                     at_ = key_at;
-                    return Fail("the key " + JsonQuoted(key) + " is given twice");
+                    path_.push_back(key);
+                    error_ = Path() + ": given twice (" + Place() + ")";
+                    return false;
                 }
             }
             SkipSpace();
@@ -94,7 +100,9 @@ private:
             ++at_;
             SkipSpace();
             value.members.emplace_back(key, JsonValue{});
+            path_.push_back(key);
             if (!Value(value.members.back().second, depth + 1)) return false;
+            path_.pop_back();
             SkipSpace();
             if (at_ < text_.size() && text_[at_] == ',') {
                 ++at_;
@@ -235,7 +243,15 @@ private:
         return true;
     }
 
+    // The keys from the top to the value being read, joined with dots.
+    std::string Path() const {
+        std::string joined;
+        for (const std::string& key : path_) joined += (joined.empty() ? "" : ".") + key;
+        return joined;
+    }
+
     const std::string& text_;
+    std::vector<std::string> path_;
     std::size_t at_ = 0;
     std::string error_;
 };

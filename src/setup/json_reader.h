@@ -26,7 +26,8 @@ struct JsonValue {
 };
 
 // Reads the one value `text` holds; false, with `error` saying why and
-// where, when it is not JSON: "line 3, column 9: the key \"delay\" is given twice".
+// where, when it is not JSON ("not JSON: line 3, column 9: ...") or when an
+// object gives a key twice ("channels.2.delay: given twice (line 3, column 9)").
 bool ReadJson(const std::string& text, JsonValue& value, std::string& error);
 
 // `text` as a JSON string literal, quotes included.

@@ -149,7 +149,7 @@ std::string VarekParseSetup(const std::string& text, VarekSetup* setup) {
     if (setup == nullptr) return "no place for the setup (a null pointer)";
     JsonValue document;
     std::string error;
-    if (!varek::ReadJson(text, document, error)) return "not a JSON document: " + error;
+    if (!varek::ReadJson(text, document, error)) return error;
     VarekSetup read;
     error = ReadTop(document, read);
     if (!error.empty()) return error;

@@ -358,7 +358,8 @@ class SetupTest(ServerCase):
             with self.subTest(document=document):
                 self.assertError(self.client.request("PUT", "/api/v1/setup", document), 400, phrase, "nothing")
         self.assertError(self.client.request("PUT", "/api/v1/setup", raw='{"varek_setup": 1, "channels": '
-                                             '{"1": {"delay": 5, "delay": 6}}}'), 400, "given twice")
+                                             '{"1": {"delay": 5, "delay": 6}}}'), 400,
+                         "channels.1.delay: given twice")
         self.assertError(self.client.request("PUT", "/api/v1/channels/1", raw='{"delay": 5, "delay": 6}'), 400,
                          "given twice")
         self.assertEqual(self.sim.command("requests"), "0")
@@ -443,7 +444,7 @@ class StateFileTest(unittest.TestCase):
                                                server_path(self.state_file)),
                                 capture_output=True, text=True, timeout=30)
         self.assertEqual(result.returncode, 2, result.stderr)
-        self.assertIn("is not a setup this server wrote: not a JSON document", result.stderr)
+        self.assertIn("is not a setup this server wrote: not JSON: line 1, column 1", result.stderr)
         missing_folder = os.path.join(self.folder, "no-such-folder", "state.json")
         result = subprocess.run(server_command("--port", self.name, "--listen", "127.0.0.1:0", "--state-file",
                                                server_path(missing_folder)),

@@ -193,6 +193,77 @@ class VarekctlTest(unittest.TestCase):
         self.assertEqual(status["channels"][2]["delay"], 12345)
         self.assertEqual(status["reg137"], 0b10100)
 
+    def test_save_change_load_and_diff_round_trip(self):
+        folder = tempfile.mkdtemp()
+        saved = os.path.join(folder, "setup.json")
+        self.assertEqual(varekctl("run", "-", stdin="delay 3 12345\nwidth 3 500\nfreq 2000\n").returncode, 0)
+        result = varekctl("--unit", "1ns", "save", saved)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(saved) as file:
+            document = json.load(file)
+        self.assertEqual(document["unit"], "1ns")
+        self.assertEqual(document["trigger"], {"mode": None, "frequency": 2000})
+        self.assertEqual(document["channels"]["3"], {"delay": 12345, "pulse_width": 500, "output": None})
+        self.assertIsNone(document["global_output"])
+        self.assertEqual(json.loads(varekctl("save", "-").stdout)["channels"]["3"]["delay"], 12345)
+
+        self.assertEqual(varekctl("run", "-", stdin="delay 3 12000\nwidth 7 9\n").returncode, 0)
+        diff = varekctl("diff", saved)
+        self.assertFails(diff, 3, "2 field(s) of")
+        self.assertEqual(diff.stdout.splitlines(), ["channel 3 delay: file 12345, instrument 12000",
+                                                    "channel 7 pulse width: file 0, instrument 9"])
+        loaded = varekctl("load", saved)
+        self.assertEqual(loaded.returncode, 0, loaded.stderr)
+        self.assertIn("applied and read back", loaded.stdout)
+        self.assertEqual((self.sim.state()["delay3"], self.sim.state()["width7"]), ("1234500", "0"))
+        same = varekctl("diff", "-", stdin=json.dumps(document))
+        self.assertEqual(same.returncode, 0, same.stderr)
+        self.assertIn("the instrument matches the standard input", same.stdout)
+
+        # What the instrument cannot report is applied, and named as not compared.
+        document.update(global_output=True, trigger={"mode": 2, "frequency": None})
+        document["channels"]["1"]["output"] = True
+        self.assertEqual(varekctl("load", "--no-verify", "-", stdin=json.dumps(document)).returncode, 0)
+        state = self.sim.state()
+        self.assertEqual((state["global"], state["trigger"], state["on1"]), ("1", "3", "1"))
+        listed = varekctl("diff", "-", stdin=json.dumps(document)).stdout
+        self.assertIn("not compared (the instrument cannot report them): trigger.mode, channels.1.output, "
+                      "global_output", listed)
+
+    def test_a_bad_setup_names_the_field_and_sends_nothing(self):
+        cases = [
+            ('{"varek_setup": 1, "channels": {"3": {"delay": -1}}}', "channels.3.delay: delay -1 is outside"),
+            ('{"varek_setup": 1, "trigger": {"frequency": "fast"}}', "trigger.frequency: a number or null"),
+            ('{"varek_setup": 1, "channels": {"2": {"output": true, "output": false}}}', "channels.2.output: given twice (line 1, column 55)"),
+            ('{"varek_setup": 1, "channel": {}}', "channel: unknown field"),
+            ("delay 3 5", "not JSON: line 1, column 1"),
+        ]
+        for text, phrase in cases:
+            for command in ("load", "diff"):
+                with self.subTest(command=command, text=text):
+                    self.assertFails(varekctl(command, "-", stdin=text), 2, "the standard input: " + phrase)
+        self.assertFails(varekctl("load", "/no/such/setup.json"), 2, "cannot read setup /no/such/setup.json")
+        self.assertEqual(self.sim.command("received"), "")
+
+    def test_a_load_that_does_not_read_back_fails(self):
+        self.sim.command("fault ignore")
+        result = varekctl("load", "-", stdin='{"varek_setup": 1, "channels": {"6": {"delay": 66}}}')
+        self.assertFails(result, 1, "the instrument reads back otherwise", "channel 6 delay: sent 66, instrument 0")
+
+    def test_times_in_a_declared_unit(self):
+        result = varekctl("--unit", "10ps", "run", "-", stdin="delay 2 12.5us\nwidth 2 30 ns\n")
+        self.assertFails(result, 2, "line 2")  # "30 ns" is two words on a script line
+        self.assertEqual(varekctl("--unit", "10ps", "delay", "2", "12.5us").returncode, 0)
+        self.assertEqual(self.sim.state()["delay2"], str(1250000 * 100))
+        table = varekctl("status", env={"VAREK_UNIT": "10ps"}).stdout
+        self.assertRegex(table, r"\n  2 +12\.5 us +0 ps\n")
+        self.assertIn("(one unit is 10ps, as declared)", table)
+        self.assertFails(varekctl("--unit", "10ps", "delay", "2", "5ps"), 2, '"5ps" is not a whole number of units')
+        self.assertFails(varekctl("delay", "2", "5us"), 2, "no unit is declared")
+        self.assertFails(varekctl("--unit", "fast", "fire"), 2, "--unit: the unit \"fast\" is not a time")
+        self.assertFails(varekctl("fire", env={"VAREK_UNIT": "3"}), 2, "VAREK_UNIT: ")
+        self.assertEqual(self.sim.state()["fired"], "0")
+
     def test_raw_prints_request_and_reply(self):
         result = varekctl("raw", "0x14", "0")
         self.assertEqual(result.returncode, 0, result.stderr)
