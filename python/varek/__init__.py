@@ -18,10 +18,12 @@ fixture varek_sim.
 """
 import ctypes
 import ctypes.util
+import decimal
 import enum
+import json
 import os
 import sys
-from typing import Any, Callable, List, NamedTuple, Optional
+from typing import Any, Callable, Dict, List, NamedTuple, Optional, Union
 
 try:
     from ._version import __version__
@@ -32,10 +34,14 @@ __all__ = ["Varek", "VarekError", "VarekArgumentError", "VarekOpenError", "Outco
            "Limits", "limits", "PortInfo", "list_ports", "load_library", "__version__"]
 
 OK, NULL_HANDLE, FAILED = 0, -1, -2
+# apply_setup's result when the instrument read back otherwise than sent.
+_SETUP_DIFFERS = 1
 _INT32 = (-(2**31), 2**31 - 1)
 _INT64 = (-(2**63), 2**63 - 1)
 # Room for a reason or a listing; the library says when it needs more.
 _TEXT_ROOM = 1024
+# Room for a setup document, or the list of what differs in one: far more than either needs.
+_SETUP_ROOM = 64 * 1024
 
 
 class Outcome(enum.IntEnum):
@@ -201,6 +207,11 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
         "varekx_last_outcome": (i32, [handle]),
         "varekx_open": (handle, [ctypes.c_char_p, i32, ctypes.c_char_p, i32]),
         "varekx_list_ports": (i32, [ctypes.c_char_p, i32]),
+        "varekx_check_setup": (i32, [ctypes.c_char_p, ctypes.c_char_p, i32]),
+        "varekx_read_setup": (i32, [handle, ctypes.c_char_p, ctypes.c_char_p, i32]),
+        "varekx_apply_setup": (i32, [handle, ctypes.c_char_p, i32, ctypes.c_char_p, i32]),
+        "varekx_parse_time": (i32, [ctypes.c_char_p, ctypes.c_char_p, ctypes.POINTER(i64), ctypes.c_char_p, i32]),
+        "varekx_format_time": (i32, [i64, ctypes.c_char_p, ctypes.c_char_p, i32]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)
@@ -263,6 +274,34 @@ def list_ports(library: Optional[str] = None) -> List[PortInfo]:
     return [PortInfo(*line.split("\t")) for line in listing.splitlines() if line]
 
 
+def _setup_text(document: Union[str, Dict[str, Any]]) -> str:
+    """A setup document as the library reads it: text as it stands, a dict as JSON."""
+    return document if isinstance(document, str) else json.dumps(document)
+
+
+def _check_setup(lib: ctypes.CDLL, text: str) -> None:
+    encoded = text.encode()
+    why = _text(lambda buffer, size: lib.varekx_check_setup(encoded, buffer, size))
+    if why:
+        raise VarekArgumentError("setup", why)
+
+
+def check_setup(document: Union[str, Dict[str, Any]], library: Optional[str] = None) -> None:
+    """Checks a setup document whole, as applying it would, sending nothing; raises
+    VarekArgumentError naming the field's path ("channels.3.delay: ...")."""
+    _check_setup(load_library(library), _setup_text(document))
+
+
+def _time_text(time: Union[str, float, int]) -> str:
+    """A time as the library reads it: text as it stands ("12.5us"), a number
+    as that many seconds, written out exactly as Python holds it."""
+    if isinstance(time, str):
+        return time
+    if isinstance(time, bool) or not isinstance(time, (int, float)):
+        raise TypeError(f"a time is seconds or text such as '12.5us', got {time!r}")
+    return format(decimal.Decimal(repr(time)), "f") + "s"
+
+
 def _whole(operation: str, name: str, value: Any, limits: "tuple[int, int]") -> int:
     """`value` as the C integer it is passed as: a value the C type cannot hold
     would reach the library cut short, so it is refused here."""
@@ -280,13 +319,19 @@ class Varek:
     the library's default, 115200), 8 data bits, no parity, one stop bit, for
     exclusive use; raises VarekOpenError (an OSError) with the library's reason
     when the port cannot be opened. `library` names the varek library to load
-    instead of the bundled one.
+    instead of the bundled one. `unit` says what one unit of the instrument is,
+    as its manual gives it ("1ns", "10ps"): the *_time methods then take times,
+    and read_setup records it.
     """
 
-    def __init__(self, port: str, baud: Optional[int] = None, library: Optional[str] = None):
+    def __init__(self, port: str, baud: Optional[int] = None, library: Optional[str] = None,
+                 unit: Optional[str] = None):
         self._lib = load_library(library)
         self._port = port
         self._handle: Optional[int] = None
+        self._unit = unit or ""
+        if self._unit:
+            self.to_units("0s")  # a unit that is not a time is refused before the port opens
         why = ctypes.create_string_buffer(_TEXT_ROOM)
         handle = self._lib.varekx_open(port.encode(sys.getfilesystemencoding()),
                                        0 if baud is None else _whole(f"Varek({port!r})", "baud", baud, _INT32),
@@ -299,6 +344,28 @@ class Varek:
     def port(self) -> str:
         """The port this connection was opened on."""
         return self._port
+
+    @property
+    def unit(self) -> Optional[str]:
+        """What one unit of the instrument is, as declared; None when not declared."""
+        return self._unit or None
+
+    def to_units(self, time: Union[str, float, int]) -> int:
+        """`time` ("12.5us", or a number of seconds) as a whole number of units in
+        the declared unit; VarekArgumentError when it is not one, or when no unit
+        is declared."""
+        units = ctypes.c_int64()
+        text = _time_text(time).encode()
+        why = _text(lambda buffer, size: self._lib.varekx_parse_time(text, self._unit.encode(), ctypes.byref(units),
+                                                                      buffer, size))
+        if why:
+            raise VarekArgumentError(f"to_units({time!r})", why, self._port)
+        return units.value
+
+    def format_time(self, units: int) -> str:
+        """`units` as a time with an SI prefix ("12.345 us"); the plain number
+        without a declared unit."""
+        return _text(lambda buffer, size: self._lib.varekx_format_time(units, self._unit.encode(), buffer, size))
 
     def close(self) -> None:
         """Closes the port; harmless when closed already."""
@@ -365,6 +432,43 @@ class Varek:
         operation = f"set_pulse_width({channel}, {pulse_width})"
         self._call(operation, self._lib.varek_set_pulse_width, _whole(operation, "channel", channel, _INT32),
                    _whole(operation, "pulse_width", pulse_width, _INT64))
+
+    def set_delay_time(self, channel: int, time: Union[str, float, int]) -> None:
+        """Sets channel 1..8's delay as a time ("12.5us", or seconds) in the declared unit."""
+        self.set_delay(channel, self.to_units(time))
+
+    def set_pulse_width_time(self, channel: int, time: Union[str, float, int]) -> None:
+        """Sets channel 1..8's pulse width as a time ("500ns", or seconds) in the declared unit."""
+        self.set_pulse_width(channel, self.to_units(time))
+
+    def read_setup(self) -> Dict[str, Any]:
+        """What the instrument reports, from one status read, as a setup document:
+        the trigger mode and the outputs, which it cannot report, are None."""
+        unit = self._unit.encode()
+        buffer = ctypes.create_string_buffer(_SETUP_ROOM)
+        length = self._lib.varekx_read_setup(self._handle, unit, buffer, len(buffer))
+        if length < 0:
+            raise VarekError(f"read_setup() on {self._port}", length, self.last_error(), self._port,
+                             self.last_outcome())
+        return json.loads(buffer.value.decode())
+
+    def apply_setup(self, document: Union[str, Dict[str, Any]], verify: bool = True) -> None:
+        """Applies a setup document (a dict, or its JSON text): checked whole first
+        (VarekArgumentError naming the field; nothing sent), the global output off
+        while timing changes, then with `verify` read back and compared: a
+        VarekError lists each field that reads back otherwise."""
+        text = _setup_text(document)
+        _check_setup(self._lib, text)
+        report = ctypes.create_string_buffer(_SETUP_ROOM)
+        code = self._lib.varekx_apply_setup(self._handle, text.encode(), int(bool(verify)), report, len(report))
+        reason = report.value.decode(errors="replace")
+        if code == _SETUP_DIFFERS:
+            fields = [line.split("\t") for line in reason.splitlines()]
+            differences = "; ".join(f"{path}: sent {sent}, read {read}" for path, sent, read in fields)
+            raise VarekError(f"apply_setup() on {self._port}", FAILED,
+                             "the instrument reads back otherwise: " + differences, self._port)
+        if code != OK:
+            raise VarekError(f"apply_setup() on {self._port}", code, reason, self._port, self.last_outcome())
 
     def set_global_output(self, on: bool) -> None:
         """Switches all outputs on or off together."""

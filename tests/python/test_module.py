@@ -10,7 +10,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 from fake_device_tree import build_fake_device_tree  # noqa: E402
 from sim_process import SimControl  # noqa: E402
 from varek import (Outcome, PortInfo, TimingConfig, Varek, VarekArgumentError, VarekError,  # noqa: E402
-                   VarekOpenError, limits, list_ports)
+                   VarekOpenError, check_setup, limits, list_ports)
 
 PORT = os.environ["VAREK_SIM_C_PORT"]
 
@@ -115,6 +115,53 @@ class VarekModuleTest(unittest.TestCase):
                         os.environ.pop(key, None)
                     else:
                         os.environ[key] = value
+
+    def test_setups_read_applied_and_verified(self):
+        sim = SimControl(os.environ["VAREK_SIM_CONTROL"])
+        self.addCleanup(sim.close)
+        sim.command("reset")
+        with Varek(PORT, unit="1ns") as ddg:
+            ddg.set_delay(4, 4000)
+            saved = ddg.read_setup()
+            self.assertEqual(saved["unit"], "1ns")
+            self.assertEqual(saved["channels"]["4"], {"delay": 4000, "pulse_width": 0, "output": None})
+            self.assertIsNone(saved["trigger"]["mode"])
+            ddg.set_delay(4, 1)
+            saved["channels"]["4"]["output"] = True
+            saved["global_output"] = True
+            ddg.apply_setup(saved)
+            state = sim.state()
+            self.assertEqual((state["delay4"], state["on4"], state["global"]), ("400000", "1", "1"))
+            with self.assertRaises(VarekArgumentError) as refused:
+                ddg.apply_setup({"varek_setup": 1, "channels": {"4": {"delay": -5}}})
+            self.assertIn("channels.4.delay: delay -5 is outside", str(refused.exception))
+            self.assertEqual(sim.state()["delay4"], "400000", "a refused document sends nothing")
+            sim.command("fault ignore")
+            with self.assertRaises(VarekError) as differs:
+                ddg.apply_setup('{"varek_setup": 1, "channels": {"2": {"pulse_width": 9}}}')
+            self.assertIn("channels.2.pulse_width: sent 9, read 0", str(differs.exception))
+            sim.command("fault silent")
+            with self.assertRaises(VarekError) as silent:
+                ddg.read_setup()
+            self.assertEqual(silent.exception.outcome, Outcome.NOTHING_ARRIVED)
+        with self.assertRaises(VarekArgumentError):
+            check_setup({"varek_setup": 1, "unit": "parsecs"})
+
+    def test_times_in_the_declared_unit(self):
+        with Varek(PORT, unit="10ps") as ddg:
+            ddg.set_delay_time(1, "12.5us")
+            ddg.set_pulse_width_time(1, 2e-9)
+            self.assertEqual(ddg.read_timing_config(1)[:2], (1250000, 200))
+            self.assertEqual(ddg.format_time(1250000), "12.5 us")
+            with self.assertRaises(VarekArgumentError) as uneven:
+                ddg.set_delay_time(1, "15ps")
+            self.assertIn("not a whole number of units of 10ps", str(uneven.exception))
+        with Varek(PORT) as plain:
+            self.assertEqual(plain.format_time(1250000), "1250000")
+            with self.assertRaises(VarekArgumentError):
+                plain.set_delay_time(1, "1us")
+        with self.assertRaises(VarekArgumentError):
+            Varek(PORT, unit="fortnight")
 
     def test_limits_come_from_the_library(self):
         self.assertEqual(limits()[4:], (3, 115200))
