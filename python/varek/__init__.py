@@ -286,10 +286,12 @@ def _check_setup(lib: ctypes.CDLL, text: str) -> None:
         raise VarekArgumentError("setup", why)
 
 
-def check_setup(document: Union[str, Dict[str, Any]], library: Optional[str] = None) -> None:
+def check_setup(document: Union[str, Dict[str, Any]], library: Union[None, str, "Varek"] = None) -> None:
     """Checks a setup document whole, as applying it would, sending nothing; raises
-    VarekArgumentError naming the field's path ("channels.3.delay: ...")."""
-    _check_setup(load_library(library), _setup_text(document))
+    VarekArgumentError naming the field's path ("channels.3.delay: ..."). `library`
+    names the library to load, or is a connection whose library to use."""
+    lib = library._lib if isinstance(library, Varek) else load_library(library)
+    _check_setup(lib, _setup_text(document))
 
 
 def _time_text(time: Union[str, float, int]) -> str:

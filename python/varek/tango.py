@@ -5,17 +5,21 @@ server API over the package's Varek class, and the program that serves it:
 
 Device property Port: the port as varekctl takes it (COM12, /dev/ttyUSB0,
 usb:VID:PID[:SERIAL]), or "sim" for a simulated instrument of the device's own.
+Device property Unit: what one unit of the instrument is, from its manual
+("1ns", "10ps"); the delay and width attributes carry it as their unit, and
+saved setups record it.
 """
+import json
 import sys
 import threading
 import time
 from typing import Any, Callable, Dict, Optional
 
 import tango
-from tango import AttrWriteType, DevState
+from tango import AttrQuality, AttrWriteType, DevState
 from tango.server import Device, attribute, command, device_property
 
-from . import Outcome, Status, Varek, VarekError, limits
+from . import Outcome, Status, Varek, VarekError, check_setup, limits
 from .testing import SimulatedInstrument
 
 __all__ = ["VarekDelayGenerator", "main"]
@@ -32,8 +36,9 @@ class _DeviceLogic:
         self._lock = threading.Lock()
         self._status: Optional[Status] = None
         self._status_time = 0.0
-        self._memorized: Dict[str, Any] = {"TriggerMode": 0, "GlobalOutput": False}
-        self._memorized.update({f"Output{c}": False for c in range(1, _LIMITS.channel_count + 1)})
+        # None until written: the instrument cannot say, and no default is shown as if it had.
+        self._memorized: Dict[str, Any] = {"TriggerMode": None, "GlobalOutput": None}
+        self._memorized.update({f"Output{c}": None for c in range(1, _LIMITS.channel_count + 1)})
         self._ddg: Optional[Varek] = None
         self._sim: Optional[SimulatedInstrument] = None
         try:
@@ -41,8 +46,8 @@ class _DeviceLogic:
             if port == "sim":
                 self._sim = SimulatedInstrument()
                 port = self._sim.port
-            self._ddg = Varek(port)
-        except (OSError, RuntimeError) as failure:
+            self._ddg = Varek(port, unit=self.Unit or None)
+        except (VarekError, OSError, RuntimeError) as failure:
             self._fault(f"cannot reach the instrument on {self.Port}: {failure}")
             return
         self.set_state(DevState.ON)
@@ -88,6 +93,65 @@ class _DeviceLogic:
     def _forget_status(self) -> None:
         self._status = None
 
+    def _show_unit(self) -> None:
+        """The declared unit as the timing attributes' unit, for every client's display."""
+        if not self.Unit:
+            return
+        for channel in range(1, _LIMITS.channel_count + 1):
+            for kind in ("Delay", "PulseWidth"):
+                attr = self.get_device_attr().get_attr_by_name(f"{kind}{channel}")
+                properties = attr.get_properties()
+                properties.unit = self.Unit
+                attr.set_properties(properties)
+                # Setting the properties passes the limits through a double, which
+                # rounds the largest; they are set again as the whole numbers they are.
+                writable = self.get_device_attr().get_w_attr_by_name(f"{kind}{channel}")
+                writable.set_max_value(_LIMITS.max_timing_value)
+
+    def save_setup(self) -> str:
+        document = self._use(lambda ddg: ddg.read_setup())
+        for name, (group, key) in _MEMORIZED_IN_SETUP.items():
+            _put(document, group, key, self._memorized[name])
+        return json.dumps(document, indent=2)
+
+    def apply_setup(self, text: str) -> None:
+        def apply(ddg: Varek) -> Dict[str, Any]:
+            check_setup(text, ddg)  # strictly, as the text stands: a repeated key is refused
+            document = json.loads(text)
+            # The global output as this device set it lets the library switch it
+            # off while the timing changes and back on after.
+            if document.get("global_output") is None and self._memorized["GlobalOutput"] is not None:
+                document["global_output"] = self._memorized["GlobalOutput"]
+            ddg.apply_setup(document)
+            return document
+
+        document = self._use(apply)
+        self._forget_status()
+        for name, (group, key) in _MEMORIZED_IN_SETUP.items():
+            value = _get(document, group, key)
+            if value is not None:
+                self._memorized[name] = value
+
+
+# Where a setup document keeps each memorized attribute: (the objects on the way, the key).
+_MEMORIZED_IN_SETUP: Dict[str, Any] = {"TriggerMode": (("trigger",), "mode"), "GlobalOutput": ((), "global_output")}
+_MEMORIZED_IN_SETUP.update({f"Output{c}": (("channels", str(c)), "output")
+                            for c in range(1, _LIMITS.channel_count + 1)})
+
+
+def _get(document: Any, group: tuple, key: str) -> Any:
+    for name in group:
+        document = document.get(name) if isinstance(document, dict) else None
+    return document.get(key) if isinstance(document, dict) else None
+
+
+def _put(document: Dict[str, Any], group: tuple, key: str, value: Any) -> None:
+    for name in group:
+        if not isinstance(document.get(name), dict):
+            document[name] = {}
+        document = document[name]
+    document[key] = value
+
 
 def _add_attribute(namespace: Dict[str, Any], name: str, read: Callable, write: Optional[Callable],
                    **options: Any) -> None:
@@ -119,7 +183,10 @@ def _add_channel_attribute(namespace: Dict[str, Any], kind: str, channel: int) -
 def _add_memorized_attribute(namespace: Dict[str, Any], name: str, dtype: Any, apply: Callable[[Varek, Any], None],
                              doc: str, **limits_of_value: Any) -> None:
     def read(self: "VarekDelayGenerator") -> Any:
-        return self._memorized[name]
+        value = self._memorized[name]
+        if value is None:  # never written: no value to give, and Tango says so
+            return dtype_default(dtype), time.time(), AttrQuality.ATTR_INVALID
+        return value
 
     def write(self: "VarekDelayGenerator", value: Any) -> None:
         self._use(lambda ddg: apply(ddg, value))
@@ -130,10 +197,18 @@ def _add_memorized_attribute(namespace: Dict[str, Any], name: str, dtype: Any, a
                    **limits_of_value)
 
 
+def dtype_default(dtype: Any) -> Any:
+    """The value an ATTR_INVALID reading carries, which clients do not use."""
+    return False if dtype == tango.DevBoolean else 0
+
+
 def _class_namespace() -> Dict[str, Any]:
     namespace: Dict[str, Any] = {"__doc__": "An eight-channel digital delay generator driven through varek.",
                                  "Port": device_property(dtype=str, default_value="sim",
-                                                         doc="The instrument's port: COM12, /dev/ttyUSB0, or sim")}
+                                                         doc="The instrument's port: COM12, /dev/ttyUSB0, or sim"),
+                                 "Unit": device_property(dtype=str, default_value="",
+                                                         doc="What one unit of the instrument is, from its manual "
+                                                             "(1ns, 10ps); empty when not declared")}
     for channel in range(1, _LIMITS.channel_count + 1):
         for kind in ("Delay", "PulseWidth"):
             _add_channel_attribute(namespace, kind, channel)
@@ -169,9 +244,22 @@ def _class_namespace() -> Dict[str, Any]:
 
     namespace["Fire"] = command(f=Fire, doc_in="Fires one software trigger")
 
+    def SaveSetup(self: "VarekDelayGenerator") -> str:  # noqa: N802 - Tango's command name
+        return self.save_setup()
+
+    def ApplySetup(self: "VarekDelayGenerator", document: str) -> None:  # noqa: N802 - Tango's command name
+        self.apply_setup(document)
+
+    namespace["SaveSetup"] = command(f=SaveSetup, dtype_out=str,
+                                     doc_out="The setup document (JSON): what the instrument reports, with the "
+                                             "trigger mode and the outputs as this device last set them")
+    namespace["ApplySetup"] = command(f=ApplySetup, dtype_in=str,
+                                      doc_in="A setup document (JSON), checked whole, applied and read back")
+
     def init_device(self: "VarekDelayGenerator") -> None:
         Device.init_device(self)
         self.connect()
+        self._show_unit()
 
     def delete_device(self: "VarekDelayGenerator") -> None:
         self.disconnect()

@@ -3,6 +3,7 @@ database), against a simulated instrument of the test's own.
 
     test_tango.py VAREK_SIM          (Debian's python3, with python3-tango; VAREK_LIBRARY set)
 """
+import json
 import os
 import sys
 import tempfile
@@ -26,7 +27,7 @@ class TangoDeviceTest(unittest.TestCase):
         # A fixed link, so that the port keeps its name when the line comes back.
         link = os.path.join(tempfile.mkdtemp(), "ttyVAREK")
         cls.sim = SimProcess([SIM, "--link", link])
-        cls.context = DeviceTestContext(VarekDelayGenerator, properties={"Port": link}, process=True)
+        cls.context = DeviceTestContext(VarekDelayGenerator, properties={"Port": link, "Unit": "1ns"}, process=True)
         cls.device = cls.context.__enter__()
 
     @classmethod
@@ -110,6 +111,44 @@ class TangoDeviceTest(unittest.TestCase):
         self.device.Init()
         self.assertEqual(self.device.state(), tango.DevState.ON)
         self.device.Fire()
+
+
+    def test_setups_saved_and_applied_with_what_only_the_device_knows(self):
+        d = self.device
+        d.Delay2 = 222
+        d.Output2 = True
+        d.TriggerMode = 1
+        saved = json.loads(d.SaveSetup())
+        self.assertEqual(saved["unit"], "1ns")
+        self.assertEqual(saved["trigger"]["mode"], 1)
+        self.assertEqual(saved["channels"]["2"], {"delay": 222, "pulse_width": 0, "output": True})
+        d.Delay2 = 5
+        d.Output2 = False
+        d.ApplySetup(json.dumps(saved))
+        state = self.state()
+        self.assertEqual((state["delay2"], state["on2"], state["trigger"]), ("22200", "1", "2"))
+        self.assertTrue(d.Output2)
+        with self.assertRaises(tango.DevFailed) as refused:
+            d.ApplySetup('{"varek_setup": 1, "channels": {"2": {"delay": 1, "delay": 2}}}')
+        self.assertEqual(refused.exception.args[0].reason, "VarekArgumentRejected")
+        self.assertIn("channels.2.delay: given twice", refused.exception.args[0].desc)
+        self.assertEqual(self.state()["delay2"], "22200")
+
+    def test_the_declared_unit_is_the_timing_attributes_unit(self):
+        self.assertEqual(self.device.get_attribute_config("Delay3").unit, "1ns")
+        self.assertEqual(self.device.get_attribute_config("PulseWidth8").unit, "1ns")
+
+
+class UnknownValuesTest(unittest.TestCase):
+    def test_values_never_written_read_as_invalid_not_as_a_default(self):
+        sim = SimProcess([SIM, "--listen", "127.0.0.1:0"])
+        self.addCleanup(sim.stop)
+        with DeviceTestContext(VarekDelayGenerator, properties={"Port": sim.device}, process=True) as device:
+            for name in ("TriggerMode", "GlobalOutput", "Output1"):
+                self.assertEqual(device.read_attribute(name).quality, tango.AttrQuality.ATTR_INVALID, name)
+            device.TriggerMode = 2
+            self.assertEqual(device.read_attribute("TriggerMode").quality, tango.AttrQuality.ATTR_VALID)
+            self.assertIsNone(json.loads(device.SaveSetup())["global_output"])
 
 
 class TangoNetworkPortTest(unittest.TestCase):
