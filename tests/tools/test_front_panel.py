@@ -156,12 +156,18 @@ class FrontPanelTest(unittest.TestCase):
             "return document.querySelectorAll('#diagram rect.pulse')[0].getAttribute('width')")
         self.assertGreater(float(width), 100)
 
-    def test_set_values_are_shown_as_set_and_drift_is_marked(self):
-        row = self.browser.find_element(By.ID, "channel-2")
-        row.find_element(By.CSS_SELECTOR, ".delay").send_keys("5000")
-        row.find_element(By.CSS_SELECTOR, ".enabled").send_keys("on")
+    def set_in_row(self, channel, delay, output):
+        """Types a delay and picks an output in channel's row, sets them, and
+        waits until the row shows the output as set; returns the row."""
+        row = self.browser.find_element(By.ID, f"channel-{channel}")
+        row.find_element(By.CSS_SELECTOR, ".delay").send_keys(delay)
+        row.find_element(By.CSS_SELECTOR, ".enabled").send_keys(output)
         row.find_element(By.CSS_SELECTOR, ".apply").click()
-        self.wait_for(lambda: row.find_element(By.CSS_SELECTOR, ".output-as-set").text == "on", "output as set")
+        self.wait_for(lambda: row.find_element(By.CSS_SELECTOR, ".output-as-set").text == output, "output as set")
+        return row
+
+    def test_set_values_are_shown_as_set_and_drift_is_marked(self):
+        row = self.set_in_row(2, "5000", "on")
         self.browser.find_element(By.ID, "mode").send_keys("2")
         self.browser.find_element(By.ID, "mode-set").click()
         self.wait_for(lambda: self.text("mode-as-set") == "2", "the mode as set")
@@ -189,11 +195,7 @@ class FrontPanelTest(unittest.TestCase):
         self.assertEqual(self.sim.control.state()["fired"], "1")
 
     def test_a_setup_is_saved_and_loaded(self):
-        row = self.browser.find_element(By.ID, "channel-3")
-        row.find_element(By.CSS_SELECTOR, ".delay").send_keys("777")
-        row.find_element(By.CSS_SELECTOR, ".enabled").send_keys("off")
-        row.find_element(By.CSS_SELECTOR, ".apply").click()
-        self.wait_for(lambda: row.find_element(By.CSS_SELECTOR, ".output-as-set").text == "off", "output as set")
+        self.set_in_row(3, "777", "off")
         self.browser.find_element(By.ID, "setup-save").click()
         saved = os.path.join(self.downloads, "varek-setup.json")
         deadline = time.monotonic() + 20
