@@ -32,7 +32,7 @@ from . import _bundled_candidates
 __all__ = ["SimulatedInstrument", "simulated_instrument", "FAULTS"]
 
 # The faults the next request can meet, and whether each takes a value.
-FAULTS = {"refuse": False, "silent": False, "checksum": False, "tail": False, "short-length": False,
+FAULTS = {"refuse": False, "ignore": False, "silent": False, "checksum": False, "tail": False, "short-length": False,
           "delay": True, "noise": True, "split": True, "surplus": True}
 
 _running: List["SimulatedInstrument"] = []
@@ -77,8 +77,11 @@ class SimulatedInstrument:
                                "or set VAREK_SIM_SERVE_PORT and VAREK_SIM_HOST_PORT for the fixture")
         if port and not host_port:
             raise ValueError("name the other end of the pair too: host_port= is what your code opens")
-        command = [_simulator_program()] + (["--port", port] if port else []) + _option_words(options)
-        self._process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        # Its standard input is a pipe from this process: when this process ends,
+        # however it ends, the pipe closes and the simulator stops.
+        command = [_simulator_program(), "--stop-with-stdin"] + (["--port", port] if port else []) + \
+            _option_words(options)
+        self._process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                          stderr=subprocess.PIPE, text=True)
         device = self._process.stdout.readline().split()
         control = self._process.stdout.readline().split()
@@ -98,7 +101,7 @@ class SimulatedInstrument:
         return answer[3:]
 
     def fault(self, word: str, value: Union[None, int, str] = None) -> None:
-        """Makes the next request meet one fault: refuse, silent, checksum, tail,
+        """Makes the next request meet one fault: refuse, ignore, silent, checksum, tail,
         short-length (no value), or delay=MS, noise=HEX, split="PIECES,GAP_MS",
         surplus=HEX. Each call covers one more request."""
         if word not in FAULTS:
@@ -130,13 +133,14 @@ class SimulatedInstrument:
             _running.remove(self)
         self._control.close()
         if self._process.poll() is None:
+            self._process.stdin.close()
             self._process.terminate()
             try:
                 self._process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self._process.kill()
                 self._process.wait()
-        for stream in (self._process.stdout, self._process.stderr):
+        for stream in (self._process.stdin, self._process.stdout, self._process.stderr):
             if stream:
                 stream.close()
 

@@ -33,7 +33,9 @@ class SimProcess:
     """varek-sim run as `command`: `device` is what the host opens, `control` its channel."""
 
     def __init__(self, command):
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # Stopped with the test however the test ends: its input is a pipe from here.
+        self.process = subprocess.Popen(command + ["--stop-with-stdin"], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         device = self.process.stdout.readline()
         control = self.process.stdout.readline()
         if not control.startswith("control "):

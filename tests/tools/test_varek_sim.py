@@ -5,6 +5,7 @@ reads a line a host left in a bad state.
 """
 import os
 import select
+import signal
 import subprocess
 import sys
 import termios
@@ -39,6 +40,60 @@ class RunningSimulator:
     def stop(self):
         os.close(self.line)
         return self.sim.stop()
+
+
+def gone_within(pid, seconds):
+    """Whether process `pid` has ended (and been reaped) within `seconds`."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            with open(f"/proc/{pid}/stat") as stat:
+                if stat.read().split(") ")[1].startswith("Z"):
+                    return True
+        except FileNotFoundError:
+            return True
+        time.sleep(0.02)
+    return False
+
+
+# A program that starts a simulated instrument through the Python package and
+# then dies without a word (SIGKILL), printing the simulator's process id first.
+ABANDONING_PARENT = """
+import os, signal, sys
+sys.path.insert(0, sys.argv[1])
+from varek.testing import SimulatedInstrument
+instrument = SimulatedInstrument()
+print(instrument._process.pid, flush=True)
+os.kill(os.getpid(), signal.SIGKILL)
+"""
+
+
+class StoppingTest(unittest.TestCase):
+    """A simulator stops within a second of being asked, even when the program
+    that started it had the stop signals blocked (as Tango's servers have),
+    and stops by itself when the program that started it dies."""
+
+    def test_a_blocked_signal_mask_is_not_inherited(self):
+        for stop_signal in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=stop_signal.name):
+                process = subprocess.Popen(
+                    [PROGRAM], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                    preexec_fn=lambda: signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM}))
+                self.assertTrue(process.stdout.readline().startswith("device "))
+                process.stdout.readline()
+                asked = time.monotonic()
+                process.send_signal(stop_signal)
+                process.communicate(timeout=10)
+                self.assertLess(time.monotonic() - asked, 1.0)
+                self.assertEqual(process.returncode, 0)
+
+    def test_it_stops_when_the_program_that_started_it_dies(self):
+        python = os.path.join(os.path.dirname(__file__), "..", "..", "python")
+        parent = subprocess.run([sys.executable, "-c", ABANDONING_PARENT, python], capture_output=True, text=True,
+                                env={**os.environ, "VAREK_SIM": PROGRAM}, timeout=30)
+        self.assertEqual(parent.returncode, -signal.SIGKILL, parent.stderr)
+        simulator = int(parent.stdout.split()[0])
+        self.assertTrue(gone_within(simulator, 1.0), "the simulator outlived the program that started it")
 
 
 class VarekSimTest(unittest.TestCase):

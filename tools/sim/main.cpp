@@ -1,7 +1,6 @@
 // varek-sim: a simulated instrument on a pseudo-terminal of its own, on an
 // existing serial port, or on a TCP port.
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -12,13 +11,12 @@
 #include "port_option.h"
 #include "program_version.h"
 #include "simulator.h"
+#include "stop_signals.h"
 #include "tool_error.h"
 
 namespace {
 
 std::atomic<bool> g_stop{false};
-
-void RequestStop(int) { g_stop.store(true); }
 
 // `text` as a whole decimal number from `low` to `high`, or nothing.
 std::optional<int> WholeNumber(const std::string& text, int low, int high) {
@@ -39,7 +37,8 @@ void PrintUsage(std::FILE* out) {
                  "  device PATH     what the host opens: the pseudo-terminal, the --port name,\n"
                  "                  or socket://HOST:PORT\n"
                  "  control PORT    the loopback TCP port of the control channel\n"
-                 "then serves until SIGINT or SIGTERM and prints the instrument's state.\n"
+                 "then serves until SIGINT or SIGTERM (or with --stop-with-stdin, until its standard\n"
+                 "input ends) and prints the instrument's state.\n"
                  "\n"
                  "  --port NAME         serve on this serial port (COM5, /dev/ttyUSB1, one end of\n"
                  "                      a null-modem pair) instead of a pseudo-terminal\n"
@@ -52,6 +51,8 @@ void PrintUsage(std::FILE* out) {
                  "  --control-port N    control channel on 127.0.0.1:N (default: any free port)\n"
                  "  --pace BAUD         move bytes at the line rate of BAUD (10 bits a byte)\n"
                  "  --log               print every frame in both directions on stderr\n"
+                 "  --stop-with-stdin   stop when standard input ends: started with a pipe there, it\n"
+                 "                      stops when the program that started it ends, however it ends\n"
                  "faults, applied to every request:\n"
                  "  --delay MS          wait before replying\n"
                  "  --noise HEX         send these bytes before the reply\n"
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
         {"--delay", "delay"}, {"--noise", "noise"}, {"--split", "split"}, {"--surplus", "surplus"}};
     varek::sim::SimulatorOptions options;
     std::string fault_words;
+    bool stop_with_stdin = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -113,6 +115,8 @@ int main(int argc, char** argv) {
             const auto baud = WholeNumber(argv[++i], 1, 100000000);
             if (!baud) return BadValue("--pace", argv[i], "a baud rate, a positive whole number");
             options.pace_baud = *baud;
+        } else if (arg == "--stop-with-stdin") {
+            stop_with_stdin = true;
         } else if (arg == "--log") {
             options.log_frames = true;
         } else if (fault_flags.count(arg) != 0) {
@@ -139,8 +143,8 @@ int main(int argc, char** argv) {
     }
     options.standing_faults = *faults;
 
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
+    varek::sim::StopOnSignals(g_stop);
+    if (stop_with_stdin) varek::sim::StopWhenInputEnds(g_stop);
     try {
         varek::sim::Simulator simulator(options);
         std::printf("device %s\ncontrol %d\n", simulator.device_path().c_str(), simulator.control_port());
