@@ -68,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ClosedInstrument instrument((data[1] & 4) != 0);
     varek::server::SetupMemory memory(std::nullopt, "");
-    varek::server::Api api(instrument, memory,
+    varek::server::ServerMetrics metrics;
+    varek::server::Api api(instrument, memory, metrics,
                            (data[1] & 1) != 0 ? std::optional<std::string>("token") : std::nullopt,
                            varek::server::HostPolicy{"127.0.0.1", {"lab-pc"}});
     int answers = 0;

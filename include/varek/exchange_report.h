@@ -78,6 +78,10 @@ struct VAREK_API VarekExchangeReport {
 // seen and what to check; empty when it succeeded.
 VAREK_API std::string VarekDescribeOutcome(const VarekExchangeReport& report);
 
+// The outcome's name for programs (metrics, logs): "nothing_arrived", "bad_checksum",
+// the words of the C names VAREKX_OUTCOME_* in lower case.
+VAREK_API const char* VarekOutcomeName(VarekOutcome outcome);
+
 // Bytes as spaced upper-case hex pairs: "EB 90 06 00".
 VAREK_API std::string VarekHex(const std::uint8_t* bytes, std::size_t count);
 

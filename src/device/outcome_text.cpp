@@ -169,3 +169,24 @@ std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
     }
     return "the operation on " + port + " failed";
 }
+
+const char* VarekOutcomeName(VarekOutcome outcome) {
+    switch (outcome) {
+    case VarekOutcome::Succeeded: return "succeeded";
+    case VarekOutcome::Unfinished: return "unfinished";
+    case VarekOutcome::OpenFailed: return "open_failed";
+    case VarekOutcome::NotOpen: return "not_open";
+    case VarekOutcome::ArgumentRejected: return "argument_rejected";
+    case VarekOutcome::WriteIncomplete: return "write_incomplete";
+    case VarekOutcome::ReadFailed: return "read_failed";
+    case VarekOutcome::NothingArrived: return "nothing_arrived";
+    case VarekOutcome::NoFrameHead: return "no_frame_head";
+    case VarekOutcome::FrameIncomplete: return "frame_incomplete";
+    case VarekOutcome::LengthFieldTooSmall: return "length_field_too_small";
+    case VarekOutcome::BadTail: return "bad_tail";
+    case VarekOutcome::BadChecksum: return "bad_checksum";
+    case VarekOutcome::PayloadTooShort: return "payload_too_short";
+    case VarekOutcome::Refused: return "refused";
+    }
+    return "unknown";
+}

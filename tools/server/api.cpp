@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "api_responses.h"
+#include "event_log.h"
 #include "front_panel.h"
 #include "routes.h"
 #include "varek/rules.h"
@@ -15,6 +16,9 @@ namespace {
 
 constexpr const char* kApiPrefix = "/api/v1/";
 constexpr const char* kChannelsPrefix = "channels/";
+// Where a monitoring system reads the metrics, and as what.
+constexpr const char* kMetricsPath = "/metrics";
+constexpr const char* kMetricsContentType = "text/plain; version=0.0.4; charset=utf-8";
 // Seconds a client is asked to wait before it tries a busy or portless instrument again.
 constexpr const char* kRetryAfterSeconds = "1";
 
@@ -32,9 +36,13 @@ const StaticFile kStaticFiles[] = {
 
 }  // namespace
 
-Api::Api(InstrumentBackend& instrument, SetupMemory& memory, std::optional<std::string> token,
-         HostPolicy hosts)
-    : instrument_(instrument), memory_(memory), token_(std::move(token)), hosts_(std::move(hosts)) {
+Api::Api(InstrumentBackend& instrument, SetupMemory& memory, ServerMetrics& metrics,
+         std::optional<std::string> token, HostPolicy hosts)
+    : instrument_(instrument),
+      memory_(memory),
+      metrics_(metrics),
+      token_(std::move(token)),
+      hosts_(std::move(hosts)) {
     if (token_) token_ = NormalizedToken(*token_);
 }
 
@@ -90,11 +98,19 @@ void Api::Handle(const ApiRequest& request, Respond respond) {
         if (method != "GET") return respond(NotAllowed(path + " is read with GET", "GET, HEAD"));
         return respond({200, file.content_type, file.content, {}});
     }
-    if (path.rfind(kApiPrefix, 0) != 0) return respond(Error(404, "no such page: " + path));
-    if (!Authorized(request.authorization)) {
+    const bool metrics = path == kMetricsPath;
+    if (!metrics && path.rfind(kApiPrefix, 0) != 0) return respond(Error(404, "no such page: " + path));
+    // A monitoring system on this machine reads the metrics without the token.
+    if (!(metrics && request.from_loopback) && !Authorized(request.authorization)) {
+        LogEvent("refused " + request.head.method + " " + path + " from " + request.peer + ": " +
+                 (request.authorization.empty() ? "no token given" : "not the token"));
         ApiResponse refusal = Error(401, "this server needs the header Authorization: Bearer TOKEN");
         refusal.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"varek-server\"");
         return respond(refusal);
+    }
+    if (metrics) {
+        if (method != "GET") return respond(NotAllowed(path + " is read with GET", "GET, HEAD"));
+        return respond({200, kMetricsContentType, metrics_.Text(memory_.Drift().size()), {}});
     }
     ApiRequest api_request = request;
     api_request.head.method = method;
@@ -135,7 +151,7 @@ void Api::HandleApi(const ApiRequest& request, const std::string& route, const R
                                                               std::function<ApiResponse()> success) {
         instrument_.Submit(std::move(job), Answer(port, respond, std::move(success)), ticket);
     };
-    match->handle(RouteCall{request, channel, port, memory_, run, respond});
+    match->handle(RouteCall{request, channel, port, memory_, metrics_, run, respond});
 }
 
 InstrumentBackend::Done Api::Answer(const std::string& port, Respond respond,

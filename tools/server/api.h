@@ -14,6 +14,7 @@
 #include "instrument_service.h"
 #include "job_ticket.h"
 #include "request_guard.h"
+#include "server_metrics.h"
 #include "setup_memory.h"
 
 namespace varek::server {
@@ -23,6 +24,10 @@ struct ApiRequest {
     std::string target;  // the path, with any query
     std::string body;
     std::string authorization;  // the Authorization header, "" when absent
+    // Where the connection comes from, for messages ("127.0.0.1:51234"), and
+    // whether that is this machine.
+    std::string peer;
+    bool from_loopback = false;
     // Its place in the instrument's queue, with its deadline; Handle makes
     // one when the caller has none.
     std::shared_ptr<JobTicket> ticket;
@@ -43,12 +48,15 @@ public:
     using Respond = std::function<void(ApiResponse)>;
 
     // With a token, every /api request must carry "Authorization: Bearer TOKEN".
-    Api(InstrumentBackend& instrument, SetupMemory& memory, std::optional<std::string> token,
-        HostPolicy hosts);
+    Api(InstrumentBackend& instrument, SetupMemory& memory, ServerMetrics& metrics,
+        std::optional<std::string> token, HostPolicy hosts);
 
     // Answers `request` through `respond`, exactly once: at once, or from the
     // instrument's worker once the exchanges are done.
     void Handle(const ApiRequest& request, Respond respond);
+
+    // Counts an answer that goes out, for /metrics.
+    void CountResponse(unsigned status) { metrics_.CountResponse(status); }
 
     // The answer to a body over kMaxBodyBytes.
     static ApiResponse TooLarge();
@@ -65,6 +73,7 @@ private:
 
     InstrumentBackend& instrument_;
     SetupMemory& memory_;
+    ServerMetrics& metrics_;
     std::optional<std::string> token_;
     HostPolicy hosts_;
 };

@@ -6,6 +6,7 @@
 #include <deque>
 #include <set>
 
+#include "event_log.h"
 #include "listener.h"
 #include "request_assembler.h"
 
@@ -61,6 +62,17 @@ private:
         // a pause dropped, as the instrument itself would.
         for (VarekFrame& request : assembler_.Feed(chunk_.data(), got, std::chrono::steady_clock::now())) {
             if (waiting_.size() < kMaxWaitingRequests) waiting_.push_back(std::move(request));
+        }
+        const std::size_t garbage = assembler_.skipped() + assembler_.dropped();
+        if (garbage > 0 && !garbage_logged_) {
+            // Once a client: a program speaking another protocol would fill the log.
+            garbage_logged_ = true;
+            boost::system::error_code ignored;
+            const tcp::endpoint peer = socket_.remote_endpoint(ignored);
+            LogEvent("frame client " + peer.address().to_string() + ":" + std::to_string(peer.port()) +
+                     " sent " + std::to_string(garbage) +
+                     " bytes that are no request frame (skipped): is it using the "
+                     "library, over socket://?");
         }
         SubmitNext();
     }
@@ -125,6 +137,7 @@ private:
     std::deque<VarekFrame> waiting_;
     std::shared_ptr<JobTicket> ticket_;
     bool in_exchange_ = false;
+    bool garbage_logged_ = false;  // whether its garbage has been reported
 };
 
 FrameServer::FrameServer(asio::io_context& io, const std::string& address, unsigned short port,

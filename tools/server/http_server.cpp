@@ -90,8 +90,9 @@ void HttpServer::TurnAway(tcp::socket socket) {
         char discard[512];
     };
     auto away = std::make_shared<TurnedAway>(std::move(socket));
-    away->response =
-        Serialized(Api::Busy("the server holds as many connections as it takes"), 11, false, false);
+    const ApiResponse busy = Api::Busy("the server holds as many connections as it takes");
+    api_.CountResponse(busy.status);
+    away->response = Serialized(busy, 11, false, false);
     http::async_write(away->socket, away->response, [away](beast::error_code error, std::size_t) {
         beast::error_code ignored;
         if (error) {

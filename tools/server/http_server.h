@@ -37,7 +37,7 @@ private:
     // when every connection has one under way.
     bool CloseLongestIdle();
     // Answers a connection beyond the limit with 503 and closes it.
-    static void TurnAway(boost::asio::ip::tcp::socket socket);
+    void TurnAway(boost::asio::ip::tcp::socket socket);
 
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer accept_pause_;

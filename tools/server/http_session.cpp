@@ -117,6 +117,12 @@ void HttpSession::OnRead(beast::error_code error) {
     api_request.target = std::string(request.target());
     api_request.body = request.body();
     api_request.authorization = std::string(request[http::field::authorization]);
+    beast::error_code ignored;
+    const tcp::endpoint peer = stream_.socket().remote_endpoint(ignored);
+    api_request.peer = peer.address().to_string() + ":" + std::to_string(peer.port());
+    api_request.from_loopback =
+        peer.address().is_loopback() || (peer.address().is_v6() && peer.address().to_v6().is_v4_mapped() &&
+                                         peer.address().to_v6().to_v4().is_loopback());
     ticket_ = std::make_shared<JobTicket>(arrived_ + kRequestDeadline);
     api_request.ticket = ticket_;
     state_ = State::Waiting;
@@ -192,6 +198,7 @@ void HttpSession::WriteAnswer() {
 
 void HttpSession::Write(const ApiResponse& answer, bool keep_alive) {
     state_ = State::Writing;
+    api_.CountResponse(answer.status);
     response_.emplace(Serialized(answer, version_, keep_alive, head_only_));
     stream_.expires_after(kClientTimeLimit);
     http::async_write(stream_, *response_,

@@ -17,8 +17,11 @@ constexpr std::size_t kMaxWaitingJobs = 256;
 
 }  // namespace
 
-InstrumentService::InstrumentService(std::string port, std::int32_t baud, Job on_open)
-    : port_(std::move(port)), baud_(baud), on_open_(std::move(on_open)) {
+InstrumentService::InstrumentService(std::string port, std::int32_t baud, ServiceHooks hooks)
+    : port_(std::move(port)),
+      baud_(baud),
+      hooks_(std::move(hooks)),
+      last_job_end_(Clock::now().time_since_epoch().count()) {
     if (!Open()) {
         throw std::runtime_error(open_failure_.empty() ? VarekDescribeOutcome(device_.LastExchange())
                                                        : open_failure_);
@@ -35,6 +38,10 @@ bool InstrumentService::Open() {
 }
 
 InstrumentService::~InstrumentService() { Stop(); }
+
+std::chrono::steady_clock::duration InstrumentService::IdleFor() const {
+    return Clock::now() - Clock::time_point(Clock::duration(last_job_end_.load()));
+}
 
 void InstrumentService::Stop() {
     {
@@ -78,13 +85,18 @@ bool InstrumentService::Reopen() {
     gone_ = !Open();
     if (gone_) return false;
     LogEvent("port " + port_ + " back");
+    if (hooks_.on_port) hooks_.on_port(true);
     bool ok = false;
-    if (on_open_) RunOnPort(on_open_, ok);
+    if (hooks_.on_open) RunOnPort(hooks_.on_open, ok);
     return !gone_;
 }
 
 bool InstrumentService::RunOnPort(const Job& job, bool& ok) {
+    const Clock::time_point started = Clock::now();
     ok = job(device_);
+    const Clock::time_point ended = Clock::now();
+    last_job_end_.store(ended.time_since_epoch().count());
+    if (hooks_.on_job) hooks_.on_job(device_.LastExchange(), ended - started);
     const bool lost = !ok && PortLost(device_.LastExchange());
     if (lost) {
         LogEvent("port " + port_ + " lost: " + VarekDescribeOutcome(device_.LastExchange()) +
@@ -92,6 +104,7 @@ bool InstrumentService::RunOnPort(const Job& job, bool& ok) {
         device_.Close();
         gone_ = true;
         next_reopen_ = Clock::now() + kReopenEvery;
+        if (hooks_.on_port) hooks_.on_port(false);
     }
     return lost;
 }
@@ -114,9 +127,9 @@ bool InstrumentService::Run(Queued& next) {
 }
 
 void InstrumentService::Work() {
-    if (on_open_) {
+    if (hooks_.on_open) {
         bool ok = false;
-        RunOnPort(on_open_, ok);
+        RunOnPort(hooks_.on_open, ok);
     }
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

@@ -7,6 +7,7 @@
 #ifndef VAREK_SERVER_INSTRUMENT_SERVICE_H
 #define VAREK_SERVER_INSTRUMENT_SERVICE_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -45,13 +46,23 @@ public:
     virtual void Submit(Job job, Done done, std::shared_ptr<JobTicket> ticket) = 0;
 };
 
+// What the service tells its owner, each on the worker thread.
+struct ServiceHooks {
+    // Runs before any job each time the port opens: at start, and whenever it
+    // comes back after being gone.
+    InstrumentBackend::Job on_open;
+    // After each job that reached the instrument: its last exchange, and how
+    // long the job took.
+    std::function<void(const VarekExchangeReport&, std::chrono::steady_clock::duration)> on_job;
+    // The port went away (false) or came back (true).
+    std::function<void(bool up)> on_port;
+};
+
 class InstrumentService : public InstrumentBackend {
 public:
     // Opens `port` at `baud` (any name the library resolves: COM12, usb:VID:PID).
     // Throws std::runtime_error, with the library's reason, when it cannot.
-    // `on_open`, when given, runs on the worker before any job each time the
-    // port opens: now, and whenever it comes back after being gone.
-    InstrumentService(std::string port, std::int32_t baud, Job on_open = nullptr);
+    InstrumentService(std::string port, std::int32_t baud, ServiceHooks hooks = {});
     ~InstrumentService() override;
     InstrumentService(const InstrumentService&) = delete;
     InstrumentService& operator=(const InstrumentService&) = delete;
@@ -62,6 +73,8 @@ public:
     // Lets the running job end, answers every waiting one with Stopping,
     // and joins the worker. Later jobs are answered with Stopping at once.
     void Stop();
+    // How long since a job last ran (or since the start, when none has).
+    std::chrono::steady_clock::duration IdleFor() const;
 
 private:
     struct Queued {
@@ -88,7 +101,8 @@ private:
 
     const std::string port_;
     const std::int32_t baud_;
-    const Job on_open_;
+    const ServiceHooks hooks_;
+    std::atomic<Clock::rep> last_job_end_;
     VarekDDG device_;
     std::string open_failure_;  // why the name did not resolve, "" when it did
     bool gone_ = false;

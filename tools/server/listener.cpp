@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "exclusive_address.h"
+
 namespace varek::server {
 
 namespace asio = boost::asio;
@@ -14,13 +16,16 @@ unsigned short Listen(tcp::acceptor& acceptor, const std::string& address, unsig
     if (error) throw std::runtime_error(failure + " " + address + ": not an IP address");
     const tcp::endpoint endpoint(ip, port);
     acceptor.open(endpoint.protocol(), error);
-    if (!error) acceptor.set_option(asio::socket_base::reuse_address(true), error);
+    if (!error) ClaimAddressAlone(acceptor, error);
     if (!error) acceptor.bind(endpoint, error);
     if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
-    if (error) {
-        throw std::runtime_error(failure + " " + address + ":" + std::to_string(port) + ": " +
-                                 error.message());
+    const bool v6 = address.find(':') != std::string::npos;
+    const std::string named = (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+    if (AddressTaken(error)) {
+        throw std::runtime_error(failure + " " + named + ": another program listens on " + named +
+                                 " (another varek-server?); stop it, or choose another address");
     }
+    if (error) throw std::runtime_error(failure + " " + named + ": " + error.message());
     return acceptor.local_endpoint().port();
 }
 

@@ -7,12 +7,16 @@
 #include <optional>
 
 #include "api.h"
+#include "event_log.h"
 #include "frame_server.h"
 #include "http_server.h"
 #include "instrument_service.h"
 #include "port_option.h"
+#include "routes.h"
+#include "server_metrics.h"
 #include "server_options.h"
 #include "setup_memory.h"
+#include "status_poller.h"
 #include "tool_error.h"
 
 namespace {
@@ -22,6 +26,11 @@ using namespace varek::tools;
 
 // Once asked to stop, the server waits this long at most for answers to go out.
 constexpr std::chrono::seconds kShutdownGrace{5};
+
+std::string HostAndPort(const std::string& host, unsigned short port) {
+    const bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
 
 int Run(int argc, char** argv) {
     const ServerOptions options = ParseOptions(argc, argv);
@@ -33,35 +42,53 @@ int Run(int argc, char** argv) {
     // posts answers to it until it is joined.
     boost::asio::io_context io;
     SetupMemory memory(options.state_file, options.unit);
-    InstrumentService instrument(port.name(), options.baud,
-                                 [&memory](VarekDDG& d) { return memory.Restore(d); });
-    Api api(instrument, memory, options.token, HostPolicy{options.host, options.allowed_hosts});
+    ServerMetrics metrics;
+    ServiceHooks hooks;
+    hooks.on_open = [&memory](VarekDDG& d) { return memory.Restore(d); };
+    hooks.on_job = [&metrics](const VarekExchangeReport& report, std::chrono::steady_clock::duration took) {
+        metrics.CountExchange(report.outcome, took);
+    };
+    hooks.on_port = [&metrics](bool up) {
+        metrics.PortUp(up);
+        if (up) metrics.CountReopen();
+    };
+    InstrumentService instrument(port.name(), options.baud, hooks);
+    Api api(instrument, memory, metrics, options.token, HostPolicy{options.host, options.allowed_hosts});
     HttpServer server(io, options.host, options.listen_port, api, options.max_connections);
     std::optional<FrameServer> frames;
     if (options.frames_host) {
         frames.emplace(io, *options.frames_host, options.frames_port, instrument, options.frames_allow,
                        options.max_connections);
     }
+    StatusPoller poller(io, instrument, std::chrono::seconds(options.poll_seconds),
+                        [&memory, &metrics](VarekDDG& d) {
+                            Snapshot snapshot;
+                            return ReadSnapshot(d, snapshot, memory, metrics);
+                        });
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     bool stopping = false;
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (error) return;
+        LogEvent("stopping, as a signal asked");
         // Take nothing new; let the running exchange end and answer the
         // waiting requests; then close once their answers are out.
+        poller.Stop();
         server.Shutdown();
         if (frames) frames->Shutdown();
         instrument.Stop();
         stopping = true;
     });
-    const bool v6 = options.host.find(':') != std::string::npos;
-    std::printf("listening on http://%s%s%s:%u/ (instrument on %s%s)\n", v6 ? "[" : "", options.host.c_str(),
-                v6 ? "]" : "", server.port(), port.name().c_str(), port.simulated() ? ", simulated" : "");
-    if (frames) {
-        const bool frames_v6 = options.frames_host->find(':') != std::string::npos;
-        std::printf("frames on socket://%s%s%s:%u\n", frames_v6 ? "[" : "", options.frames_host->c_str(),
-                    frames_v6 ? "]" : "", frames->port());
-    }
+    std::printf("listening on http://%s/ (instrument on %s%s)\n",
+                HostAndPort(options.host, server.port()).c_str(), port.name().c_str(),
+                port.simulated() ? ", simulated" : "");
+    if (frames)
+        std::printf("frames on socket://%s\n", HostAndPort(*options.frames_host, frames->port()).c_str());
     std::fflush(stdout);
+    LogEvent("started: instrument on " + port.name() + (port.simulated() ? " (simulated)" : "") +
+             ", listening on " + HostAndPort(options.host, server.port()) +
+             (frames ? ", frames on " + HostAndPort(*options.frames_host, frames->port()) : std::string()) +
+             (options.token ? ", token required" : ", no token") +
+             (options.state_file ? ", state file " + *options.state_file : std::string()));
     while (!stopping && io.run_one() > 0) {
     }
     io.run_for(kShutdownGrace);

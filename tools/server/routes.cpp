@@ -56,14 +56,8 @@ ApiResponse SetupResponse(unsigned status, const VarekSetup& setup) {
     return {status, "application/json", VarekSetupText(setup), {}};
 }
 
-// What one status read and one temperature read found, filled on the
-// instrument's worker and read when it is done.
-struct Snapshot {
-    VarekTimingConfig channels[VarekDDG::CHANNEL_COUNT];
-    float temperature = 0.0f;
-};
-
-json InstrumentJson(const std::string& port, const Snapshot& snapshot, const SetupMemory& memory) {
+json InstrumentJson(const std::string& port, const Snapshot& snapshot, const SetupMemory& memory,
+                    const ServerMetrics& metrics) {
     const VarekTimingConfig& first = snapshot.channels[0];
     const VarekSetup as_set = memory.AsSet();
     json channels = json::array();
@@ -73,6 +67,7 @@ json InstrumentJson(const std::string& port, const Snapshot& snapshot, const Set
             {"trigger_mode", OrNull(as_set.trigger_mode)},
             {"global_output", OrNull(as_set.global_output)},
             {"drift", DifferencesJson(memory.Drift())},
+            {"temperature_history", json(metrics.TemperatureHistory())},
             {"temperature", Finite(static_cast<double>(snapshot.temperature))},
             {"internal_trigger_freq", Finite(first.internal_trigger_freq)},
             {"channel_count", VarekDDG::CHANNEL_COUNT},
@@ -90,16 +85,27 @@ json InstrumentJson(const std::string& port, const Snapshot& snapshot, const Set
             {"reg138", first.reg138}};
 }
 
+}  // namespace
+
+bool ReadSnapshot(VarekDDG& device, Snapshot& snapshot, SetupMemory& memory, ServerMetrics& metrics) {
+    if (!device.ReadAllTimingConfigs(snapshot.channels)) return false;
+    memory.Observe(VarekSetupFromStatus(snapshot.channels));
+    if (!device.ReadTemperature(&snapshot.temperature)) return false;
+    metrics.Temperature(snapshot.temperature);
+    return true;
+}
+
+namespace {
+
 void GetInstrument(const RouteCall& call) {
     auto snapshot = std::make_shared<Snapshot>();
     SetupMemory& memory = call.memory;
+    ServerMetrics& metrics = call.metrics;
     call.run(
-        [snapshot, &memory](VarekDDG& d) {
-            if (!d.ReadAllTimingConfigs(snapshot->channels)) return false;
-            memory.Observe(VarekSetupFromStatus(snapshot->channels));
-            return d.ReadTemperature(&snapshot->temperature);
-        },
-        [snapshot, port = call.port, &memory] { return Json(200, InstrumentJson(port, *snapshot, memory)); });
+        [snapshot, &memory, &metrics](VarekDDG& d) { return ReadSnapshot(d, *snapshot, memory, metrics); },
+        [snapshot, port = call.port, &memory, &metrics] {
+            return Json(200, InstrumentJson(port, *snapshot, memory, metrics));
+        });
 }
 
 void GetChannel(const RouteCall& call) {

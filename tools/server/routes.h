@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "api.h"
+#include "server_metrics.h"
 #include "setup_memory.h"
 
 namespace varek::server {
@@ -19,6 +20,7 @@ struct RouteCall {
     std::int32_t channel;
     const std::string& port;
     SetupMemory& memory;
+    ServerMetrics& metrics;
     // Runs `job` and answers with `success()`, or with why the job failed.
     std::function<void(InstrumentBackend::Job job, std::function<ApiResponse()> success)> run;
     Api::Respond respond;
@@ -31,6 +33,17 @@ struct Route {
 };
 
 const std::vector<Route>& ApiRoutes();
+
+// What one status read and one temperature read found, filled on the
+// instrument's worker and read when it is done.
+struct Snapshot {
+    VarekTimingConfig channels[VarekDDG::CHANNEL_COUNT];
+    float temperature = 0.0f;
+};
+
+// Reads both into `snapshot`, noting the drift and the temperature: what a
+// client's full read and the server's own poll do alike.
+bool ReadSnapshot(VarekDDG& device, Snapshot& snapshot, SetupMemory& memory, ServerMetrics& metrics);
 
 // The table as the 404 answer lists it: "GET /api/v1/instrument, ...".
 std::string DescribeRoutes();

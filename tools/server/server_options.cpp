@@ -26,7 +26,7 @@ void PrintUsage(std::FILE* out) {
                  "usage: varek-server [--port PORT] [--baud N] [--listen HOST:PORT] [--token-file FILE]\n"
                  "                    [--allow-host NAME]... [--max-connections N]\n"
                  "                    [--frames HOST:PORT [--frames-allow CIDR[,CIDR]...]]\n"
-                 "                    [--state-file FILE] [--unit UNIT]\n"
+                 "                    [--state-file FILE] [--unit UNIT] [--poll SECONDS]\n"
                  "       varek-server --version\n"
                  "Opens the instrument on PORT (COM12, /dev/ttyUSB0, socket://HOST:PORT; sim for a\n"
                  "simulated instrument on Linux; default: the environment variable VAREK_PORT) and serves\n"
@@ -48,6 +48,11 @@ void PrintUsage(std::FILE* out) {
                  "applies it, then reads it back, at start and whenever the port comes back.\n"
                  "--unit UNIT (else VAREK_UNIT) says what one unit of the instrument is, from its\n"
                  "manual (1ns, 10ps): the page then shows and takes times with SI prefixes.\n"
+                 "--poll SECONDS: after that long without a request the server reads the status and\n"
+                 "the temperature itself, so that drift, /metrics and the page stay current\n"
+                 "(default 5; 0: never). GET /metrics gives Prometheus's text format, without the\n"
+                 "token to clients on this machine. What happens (start, the port lost and back, a\n"
+                 "setup restored, drift, a refused token) goes to stderr, one line each, UTC time first.\n"
                  "Exit codes: 1 the port or the address failed, 2 a usage error.\n",
                  kDefaultMaxConnections);
 }
@@ -117,6 +122,11 @@ ServerOptions ParseOptions(int argc, char** argv) {
         } else if (arg == "--state-file") {
             if (value.empty()) throw UsageError("--state-file takes a file name");
             options.state_file = value;
+        } else if (arg == "--poll") {
+            const bool off = value == "0";
+            const auto seconds = off ? std::optional<unsigned long>(0) : PositiveNumber(value, 86400);
+            if (!seconds) throw UsageError("--poll takes whole seconds from 0 (off) to 86400, got " + value);
+            options.poll_seconds = static_cast<unsigned>(*seconds);
         } else if (arg == "--unit") {
             options.unit = value;
         } else if (arg == "--max-connections") {

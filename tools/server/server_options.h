@@ -29,6 +29,9 @@ struct ServerOptions {
     NetworkFilter frames_allow;             // loopback alone unless --frames-allow names networks
     std::optional<std::string> state_file;  // where what was set is kept, when named
     std::string unit;                       // what one unit is, "" when not declared
+    // The server reads the status and the temperature itself after this many
+    // seconds without a request; 0: never.
+    unsigned poll_seconds = 5;
 };
 
 // Parses argv; prints the usage and exits for --help; throws

@@ -17,6 +17,7 @@ std::vector<VarekFrame> RequestAssembler::Feed(const std::uint8_t* bytes, std::s
     pending_.insert(pending_.end(), bytes, bytes + count);
     std::vector<VarekFrame> requests;
     std::size_t start = 0;
+    std::size_t in_frames = 0;
     for (;;) {
         // Skip to the next head; a lone trailing EB may begin one.
         while (start + 1 < pending_.size() &&
@@ -35,11 +36,13 @@ std::vector<VarekFrame> RequestAssembler::Feed(const std::uint8_t* bytes, std::s
         if (VarekDDG::ParseFrame(pending_.data() + start, static_cast<std::int32_t>(frame_size), frame)) {
             requests.push_back(std::move(frame));
             start += frame_size;
+            in_frames += frame_size;
         } else {
             ++start;  // not a frame after all: hunt on from the next byte
         }
     }
     if (start + 1 == pending_.size() && pending_[start] != VarekDDG::FRAME_HEAD0) ++start;
+    skipped_ = std::min(start, pending_.size()) - in_frames;
     pending_.erase(pending_.begin(),
                    pending_.begin() + static_cast<std::ptrdiff_t>(std::min(start, pending_.size())));
     return requests;

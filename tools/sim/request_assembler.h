@@ -32,6 +32,8 @@ public:
     // how many bytes that was.
     std::vector<VarekFrame> Feed(const std::uint8_t* bytes, std::size_t count, Clock::time_point now);
     std::size_t dropped() const { return dropped_; }
+    // How many bytes the last Feed skipped as no part of any frame.
+    std::size_t skipped() const { return skipped_; }
     void Clear() { pending_.clear(); }
     // Bytes held for a request not yet whole.
     std::size_t pending() const { return pending_.size(); }
@@ -40,6 +42,7 @@ private:
     std::vector<std::uint8_t> pending_;
     Clock::time_point last_bytes_{};
     std::size_t dropped_ = 0;  // by the last Feed
+    std::size_t skipped_ = 0;  // by the last Feed
 };
 
 }  // namespace varek::sim
