@@ -285,6 +285,16 @@ class ServerTest(ServerCase):
             time.sleep(0.2)
         self.assertEqual(self.client.request("GET", "/api/v1/instrument")[0], 200)
 
+    def test_a_second_server_on_the_same_address_is_refused(self):
+        # Its own instrument, reached over TCP, so that only the address is shared.
+        other = SimProcess([SIM, "--listen", "127.0.0.1:0"])
+        self.addCleanup(other.stop)
+        second = subprocess.run(server_command("--port", other.device, "--listen", f"127.0.0.1:{self.port}"),
+                                capture_output=True, text=True, timeout=60)
+        self.assertEqual(second.returncode, 1, second.stderr)
+        self.assertIn(f"another program listens on 127.0.0.1:{self.port}", second.stderr)
+        self.assertEqual(self.client.request("GET", "/api/v1/instrument")[0], 200)
+
     def test_the_front_panel_is_served_from_inside_the_program(self):
         status, page = self.client.request("GET", "/")
         self.assertEqual(status, 200)

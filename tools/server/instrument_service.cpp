@@ -92,11 +92,8 @@ bool InstrumentService::Reopen() {
 }
 
 bool InstrumentService::RunOnPort(const Job& job, bool& ok) {
-    const Clock::time_point started = Clock::now();
     ok = job(device_);
-    const Clock::time_point ended = Clock::now();
-    last_job_end_.store(ended.time_since_epoch().count());
-    if (hooks_.on_job) hooks_.on_job(device_.LastExchange(), ended - started);
+    last_job_end_.store(Clock::now().time_since_epoch().count());
     const bool lost = !ok && PortLost(device_.LastExchange());
     if (lost) {
         LogEvent("port " + port_ + " lost: " + VarekDescribeOutcome(device_.LastExchange()) +
@@ -121,7 +118,9 @@ bool InstrumentService::Run(Queued& next) {
         return false;
     }
     bool ok = false;
+    const Clock::time_point started = Clock::now();
     const bool lost = RunOnPort(next.job, ok);
+    if (hooks_.on_job) hooks_.on_job(device_.LastExchange(), Clock::now() - started);
     next.done(lost ? JobResult::PortGone : JobResult::Done, ok, device_.LastExchange());
     return true;
 }

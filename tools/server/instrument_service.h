@@ -51,8 +51,8 @@ struct ServiceHooks {
     // Runs before any job each time the port opens: at start, and whenever it
     // comes back after being gone.
     InstrumentBackend::Job on_open;
-    // After each job that reached the instrument: its last exchange, and how
-    // long the job took.
+    // After each queued job that reached the instrument: its last exchange,
+    // and how long the job took.
     std::function<void(const VarekExchangeReport&, std::chrono::steady_clock::duration)> on_job;
     // The port went away (false) or came back (true).
     std::function<void(bool up)> on_port;
