@@ -189,6 +189,14 @@ class FrontPanelTest(unittest.TestCase):
         self.assertEqual(row.find_element(By.CSS_SELECTOR, ".delay").get_attribute("value"), "12.5ps")
         self.assertEqual(self.sim.control.state()["delay6"], "0")
 
+    def test_the_temperature_of_the_last_minutes_is_drawn(self):
+        self.command("temperature 27.25")
+        self.wait_for(lambda: "27.25 °C" in self.browser.execute_script(
+            "return document.getElementById('temperature-chart').textContent"), "the new reading in the chart")
+        points = self.browser.execute_script(
+            "return document.querySelector('#temperature-chart polyline').getAttribute('points')")
+        self.assertGreaterEqual(len(points.split()), 2)
+
     def test_fire_confirms_with_its_time(self):
         self.browser.find_element(By.ID, "fire").click()
         self.wait_for(lambda: "fired at" in self.text("notice"), "the confirmation")

@@ -163,6 +163,26 @@ function drawDiagram(instrument) {
   });
 }
 
+// The temperature of the last ten minutes, as the server read it: a line
+// scaled to its own range, with that range written beside it.
+function drawTemperature(history) {
+  const svg = document.getElementById("temperature-chart");
+  while (svg.firstChild) svg.removeChild(svg.firstChild);
+  if (history.length === 0) return;
+  const width = Math.max(200, svg.getBoundingClientRect().width), height = 60, left = 110, right = width - 10;
+  const now = history[history.length - 1][0], span = 600;
+  const values = history.map(h => h[1]);
+  const low = Math.min(...values), high = Math.max(...values);
+  const range = Math.max(high - low, 0.5);
+  const x = t => left + (right - left) * (1 - (now - t) / span);
+  const y = v => height - 8 - (height - 16) * (v - low) / range;
+  const points = history.map(([t, v]) => x(t).toFixed(1) + "," + y(v).toFixed(1)).join(" ");
+  svg.appendChild(svgElement("polyline", {class: "temperature-line", points}));
+  svg.appendChild(svgElement("text", {class: "label", x: 4, y: 14}, high.toFixed(2) + " °C"));
+  svg.appendChild(svgElement("text", {class: "label", x: 4, y: height - 4}, low.toFixed(2) + " °C"));
+  svg.appendChild(svgElement("text", {class: "label", x: 4, y: height / 2 + 4}, "last 10 min"));
+}
+
 function show(instrument) {
   if (!rowsBuilt) buildControls(instrument);
   lastInstrument = instrument;
@@ -197,6 +217,7 @@ function show(instrument) {
   document.getElementById("registers").textContent = ["reg128", "reg130", "reg131", "reg136", "reg137", "reg138"]
     .map(name => name + " " + instrument[name]).join("   ");
   drawDiagram(instrument);
+  drawTemperature(instrument.temperature_history);
 }
 
 async function refresh() {
