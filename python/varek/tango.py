@@ -26,6 +26,11 @@ __all__ = ["VarekDelayGenerator", "main"]
 
 # Attribute reads within this long of a status read share it.
 STATUS_SHARED_FOR_S = 0.25
+# The device polls these itself, so that clients can subscribe to their change
+# events without configuring anything: the temperature every second (an event
+# for each change of 0.1 °C or more) and the state as often.
+POLL_PERIOD_MS = 1000
+TEMPERATURE_EVENT_CHANGE = "0.1"
 _LIMITS = limits()
 
 
@@ -175,7 +180,7 @@ def _add_channel_attribute(namespace: Dict[str, Any], kind: str, channel: int) -
         self._forget_status()
 
     _add_attribute(namespace, f"{kind}{channel}", read, write, dtype=tango.DevLong64, min_value=0,
-                   max_value=_LIMITS.max_timing_value,
+                   max_value=_LIMITS.max_timing_value, format="%d",
                    doc=f"Channel {channel}'s {field.replace('_', ' ')}, in the instrument's units, read back from its "
                        "status block")
 
@@ -229,7 +234,7 @@ def _class_namespace() -> Dict[str, Any]:
         self._forget_status()
 
     _add_attribute(namespace, "InternalTriggerFrequency", read_frequency, write_frequency, dtype=tango.DevDouble,
-                   unit="Hz", min_value=_LIMITS.min_trigger_freq, max_value=_LIMITS.max_trigger_freq,
+                   unit="Hz", format="%.10g", min_value=_LIMITS.min_trigger_freq, max_value=_LIMITS.max_trigger_freq,
                    doc="The internal trigger frequency, read back from the status block (the minimum itself is "
                        "excluded)")
 
@@ -237,7 +242,9 @@ def _class_namespace() -> Dict[str, Any]:
         return self._use(lambda ddg: ddg.read_temperature())
 
     _add_attribute(namespace, "Temperature", read_temperature, None, dtype=tango.DevFloat, unit="degC",
-                   doc="The instrument's temperature")
+                   format="%.2f", polling_period=POLL_PERIOD_MS, abs_change=TEMPERATURE_EVENT_CHANGE,
+                   doc="The instrument's temperature, polled by the device every second: subscribe to its "
+                       f"change events (one for each change of {TEMPERATURE_EVENT_CHANGE} degC or more)")
 
     def Fire(self: "VarekDelayGenerator") -> None:  # noqa: N802 - Tango's command name
         self._use(lambda ddg: ddg.software_trigger())
@@ -260,6 +267,8 @@ def _class_namespace() -> Dict[str, Any]:
         Device.init_device(self)
         self.connect()
         self._show_unit()
+        if not self.is_command_polled("State"):
+            self.poll_command("State", POLL_PERIOD_MS)
 
     def delete_device(self: "VarekDelayGenerator") -> None:
         self.disconnect()

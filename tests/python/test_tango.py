@@ -29,6 +29,10 @@ class TangoDeviceTest(unittest.TestCase):
         cls.sim = SimProcess([SIM, "--link", link])
         cls.context = DeviceTestContext(VarekDelayGenerator, properties={"Port": link, "Unit": "1ns"}, process=True)
         cls.device = cls.context.__enter__()
+        # The device polls its temperature and state itself (the Tango system
+        # test covers that); here every request the simulator sees is a test's own.
+        cls.device.stop_poll_attribute("Temperature")
+        cls.device.stop_poll_command("State")
 
     @classmethod
     def tearDownClass(cls):
