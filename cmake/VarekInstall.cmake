@@ -28,6 +28,12 @@ foreach(program varekctl varek-sim varek-server)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
   endif()
 endforeach()
+if(NOT WIN32 AND TARGET varek-server)
+  # varek-server@NAME as a systemd service, its settings in /etc/varek/NAME.conf.
+  install(FILES packaging/systemd/varek-server@.service DESTINATION lib/systemd/system COMPONENT programs)
+  install(FILES packaging/systemd/varek-server.conf DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+          COMPONENT programs)
+endif()
 # The module finds the library through VAREK_LIBRARY, beside itself, in
 # ../../bin (the Windows zip), or the system's; it carries the project version.
 install(DIRECTORY python/varek DESTINATION ${VAREK_INSTALL_PYTHONDIR} COMPONENT python)

@@ -211,7 +211,8 @@ def test_the_debs_are_split_as_debian_splits_a_library_and_hold_everything(deb_t
                               "usr/lib/x86_64-linux-gnu/pkgconfig/varek.pc",
                               "usr/lib/x86_64-linux-gnu/cmake/varek/varekConfig.cmake"],
              "varek": ["usr/bin/varekctl", "usr/bin/varek-sim", "usr/bin/varek-server",
-                       "usr/share/man/man1/varekctl.1.gz"],
+                       "usr/share/man/man1/varekctl.1.gz", "lib/systemd/system/varek-server@.service",
+                       "usr/share/doc/varek/examples/varek-server.conf"],
              "python3-varek": ["usr/lib/python3/dist-packages/varek/__init__.py",
                                f"usr/lib/python3/dist-packages/varek-{VERSION}.dist-info/entry_points.txt",
                                "usr/bin/varek-tango-server", "usr/share/man/man1/varek-tango-server.1.gz"]}
@@ -278,6 +279,17 @@ def test_the_deb_installed_with_apt_serves_a_users_pytest_suite_with_the_systems
         assert found.strip() == "/usr/bin/varek-sim"
         assert os.access("/usr/bin/varek-tango-server", os.X_OK)
         run("/usr/bin/python3", "-c", "import varek.tango", cwd=str(work), env=env)
+        # The service template, for an instrument configured as the example shows.
+        os.makedirs("/etc/varek", exist_ok=True)
+        shutil.copy("/usr/share/doc/varek/examples/varek-server.conf", "/etc/varek/pkgtest.conf")
+        try:
+            verified = subprocess.run(["systemd-analyze", "verify", "varek-server@pkgtest.service"],
+                                      capture_output=True, text=True, timeout=60)
+            assert verified.returncode == 0 and verified.stderr == "", verified.stderr
+        finally:
+            os.remove("/etc/varek/pkgtest.conf")
+            if not os.listdir("/etc/varek"):
+                os.rmdir("/etc/varek")
     finally:
         run("apt-get", "purge", "-y", "-q", *DEB_PACKAGES, env=apt_env)
 
