@@ -2,18 +2,13 @@
 its own that scrapes the given targets every second, and stopped with it."""
 import json
 import os
-import socket
 import subprocess
 import tempfile
 import time
 import urllib.parse
 import urllib.request
 
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+from services import free_port, stop_process
 
 
 class PrometheusProcess:
@@ -61,11 +56,5 @@ class PrometheusProcess:
         return False
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
         self.log.close()

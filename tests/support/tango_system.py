@@ -3,19 +3,13 @@ MariaDB (started here when it is not running, and stopped again), tango-db's
 DataBaseds on a loopback port of its choosing as the tango user, with
 TANGO_HOST naming it for this process and its children only."""
 import os
-import socket
 import subprocess
-import time
+
+from services import free_port, stop_process
 
 DATABASE_SERVER = "/usr/lib/tango/DataBaseds"
 # Where tango-db's configuration keeps the database user's credentials.
 TANGO_HOME = "/var/lib/tango"
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 def run(*command, **options):
@@ -47,13 +41,7 @@ class TangoSystem:
         return run("tango_admin", *args, env=self.environment)
 
     def stop(self):
-        if self.database.poll() is None:
-            self.database.terminate()
-            try:
-                self.database.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.database.kill()
-                self.database.wait()
+        stop_process(self.database)
         self.database.stderr.close()
         if self.started_mariadb:
             run("service", "mariadb", "stop")

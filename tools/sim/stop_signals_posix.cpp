@@ -1,7 +1,4 @@
 #include <signal.h>
-#include <unistd.h>
-
-#include <thread>
 
 #include "stop_signals.h"
 
@@ -27,17 +24,6 @@ void StopOnSignals(std::atomic<bool>& stop) {
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
-}
-
-void StopWhenInputEnds(std::atomic<bool>& stop) {
-    // Detached: it blocks in read until the input ends, and the process may
-    // end first.
-    std::thread([&stop] {
-        char buffer[256];
-        while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
-        }
-        stop.store(true);
-    }).detach();
 }
 
 }  // namespace varek::sim
