@@ -145,8 +145,7 @@ TEST(TimeUnits, ReadsTimesAsWholeUnits) {
     EXPECT_EQ(ParsedTime("0.00000000001s", "10ps"), "1");
     EXPECT_EQ(ParsedTime("5ns", "2.5ns"), "2");
     EXPECT_EQ(ParsedTime("0ms", "1ns"), "0");
-    EXPECT_EQ(ParsedTime("15ps", "10ps"),
-              "\"15ps\" is not a whole number of units of 10ps");
+    EXPECT_EQ(ParsedTime("15ps", "10ps"), "\"15ps\" is not a whole number of units of 10ps");
     EXPECT_NE(ParsedTime("1fs", "1ns").find("not a whole number"), std::string::npos);
     EXPECT_NE(ParsedTime("12.5us", "").find("no unit is declared"), std::string::npos);
     EXPECT_NE(ParsedTime("12.5", "1ns").find("not a whole number of units"), std::string::npos);
