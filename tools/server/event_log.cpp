@@ -26,7 +26,7 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point moment) {
     const long long day = day_of_year - (153 * month_index + 2) / 5 + 1;
     const long long month = month_index < 10 ? month_index + 3 : month_index - 9;
     const long long year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
-    char text[32];
+    char text[64];  // room for any year the arithmetic above can give
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", year, month, day,
                   of_day / 3600, of_day / 60 % 60, of_day % 60);
     return text;
