@@ -128,9 +128,11 @@ class SimOnPortTest(unittest.TestCase):
         self.pair.close()
         started = time.monotonic()
         try:
-            _, errors = sim.process.communicate(timeout=30)
+            # Waited for with its input left open: closing it would ask it to stop.
+            sim.process.wait(timeout=30)
         except subprocess.TimeoutExpired:
             self.fail("varek-sim kept running on a port that went away")
+        errors = sim.process.stderr.read()
         self.assertNotEqual(sim.process.returncode, 0)
         lines = [line for line in errors.splitlines() if line.strip()]
         self.assertEqual(len(lines), 1, errors)
