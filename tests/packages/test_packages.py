@@ -29,7 +29,8 @@ SIM = os.path.join(ROOT, "build", "linux", "bin", "varek-sim")
 WINE_RUN = os.path.join(ROOT, "build", "windows", "wine_run.sh")
 WINE_PREFIX = os.path.join(ROOT, "build", "windows", "wineprefix")
 EXTENSIONS = ["varekx_last_error", "varekx_read_status", "varekx_limits", "varekx_get_limits", "varekx_check_argument",
-              "varekx_last_outcome", "varekx_open", "varekx_list_ports"]
+              "varekx_last_outcome", "varekx_open", "varekx_list_ports", "varekx_check_setup", "varekx_read_setup",
+              "varekx_apply_setup", "varekx_parse_time", "varekx_format_time"]
 C_FUNCTIONS = ["varek_init", "varek_close", "varek_set_trigger", "varek_set_trigger_freq",
                "varek_set_output_channel", "varek_set_delay", "varek_set_pulse_width", "varek_set_global_output",
                "varek_software_trigger", "varek_read_temperature", "varek_read_timing_config"]
@@ -211,7 +212,7 @@ def test_the_debs_are_split_as_debian_splits_a_library_and_hold_everything(deb_t
                               "usr/lib/x86_64-linux-gnu/pkgconfig/varek.pc",
                               "usr/lib/x86_64-linux-gnu/cmake/varek/varekConfig.cmake"],
              "varek": ["usr/bin/varekctl", "usr/bin/varek-sim", "usr/bin/varek-server",
-                       "usr/share/man/man1/varekctl.1.gz", "lib/systemd/system/varek-server@.service",
+                       "usr/share/man/man1/varekctl.1.gz", "usr/lib/systemd/system/varek-server@.service",
                        "usr/share/doc/varek/examples/varek-server.conf"],
              "python3-varek": ["usr/lib/python3/dist-packages/varek/__init__.py",
                                f"usr/lib/python3/dist-packages/varek-{VERSION}.dist-info/entry_points.txt",
