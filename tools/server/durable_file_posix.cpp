@@ -15,6 +15,15 @@ namespace {
     throw std::runtime_error("cannot " + doing + " " + path + ": " + std::strerror(errno));
 }
 
+// Fails as Fail does, having removed the temporary file first.
+[[noreturn]] void FailRemoving(const std::string& temporary, const std::string& doing,
+                               const std::string& path) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    errno = error;
+    Fail(doing, path);
+}
+
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -34,25 +43,14 @@ void ReplaceFileDurably(const std::string& path, const std::string& content) {
         if (n < 0) {
             const int error = errno;
             ::close(file);
-            ::unlink(temporary.c_str());
             errno = error;
-            Fail("write", temporary);
+            FailRemoving(temporary, "write", temporary);
         }
         written += static_cast<std::size_t>(n);
     }
     // The content must be on the disk before the rename makes it the file.
-    if (::fsync(file) != 0 || ::close(file) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        errno = error;
-        Fail("write", temporary);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        errno = error;
-        Fail("replace", path);
-    }
+    if (::fsync(file) != 0 || ::close(file) != 0) FailRemoving(temporary, "write", temporary);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) FailRemoving(temporary, "replace", path);
     // And the rename itself, which lives in the folder.
     const int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {

@@ -226,12 +226,9 @@ async function refresh() {
 }
 
 async function saveSetup() {
-  const headers = token ? {Authorization: "Bearer " + token} : {};
-  const response = await fetch("/api/v1/setup", {headers});
-  const text = await response.text();
-  if (!response.ok) throw new Error(JSON.parse(text).error || ("HTTP " + response.status));
+  const setup = await api("GET", "setup");
   const link = document.createElement("a");
-  link.href = URL.createObjectURL(new Blob([text], {type: "application/json"}));
+  link.href = URL.createObjectURL(new Blob([JSON.stringify(setup, null, 2) + "\n"], {type: "application/json"}));
   link.download = "varek-setup.json";
   document.body.appendChild(link);
   link.click();

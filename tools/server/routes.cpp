@@ -33,13 +33,12 @@ json OrNull(const std::optional<Value>& value) {
 
 // A channel's timing as read, as times too when a unit is declared, with
 // its output as this server set it.
-json ChannelJson(const VarekTimingConfig& config, const SetupMemory& memory) {
+json ChannelJson(const VarekTimingConfig& config, const VarekSetup& as_set, const std::string& unit) {
     json channel = ChannelJson(config);
-    const std::string& unit = memory.unit();
     channel["delay_time"] = unit.empty() ? json(nullptr) : json(VarekFormatTime(config.delay, unit));
     channel["pulse_width_time"] =
         unit.empty() ? json(nullptr) : json(VarekFormatTime(config.pulse_width, unit));
-    channel["output"] = OrNull(memory.AsSet().channels[config.channel - 1].output);
+    channel["output"] = OrNull(as_set.channels[config.channel - 1].output);
     return channel;
 }
 
@@ -61,7 +60,8 @@ json InstrumentJson(const std::string& port, const Snapshot& snapshot, const Set
     const VarekTimingConfig& first = snapshot.channels[0];
     const VarekSetup as_set = memory.AsSet();
     json channels = json::array();
-    for (const VarekTimingConfig& config : snapshot.channels) channels.push_back(ChannelJson(config, memory));
+    for (const VarekTimingConfig& config : snapshot.channels)
+        channels.push_back(ChannelJson(config, as_set, memory.unit()));
     return {{"port", port},
             {"unit", memory.unit().empty() ? json(nullptr) : json(memory.unit())},
             {"trigger_mode", OrNull(as_set.trigger_mode)},
@@ -113,7 +113,7 @@ void GetChannel(const RouteCall& call) {
     SetupMemory& memory = call.memory;
     call.run(
         [config, channel = call.channel](VarekDDG& d) { return d.ReadTimingConfig(channel, config.get()); },
-        [config, &memory] { return Json(200, ChannelJson(*config, memory)); });
+        [config, &memory] { return Json(200, ChannelJson(*config, memory.AsSet(), memory.unit())); });
 }
 
 void GetSetup(const RouteCall& call) {
@@ -172,7 +172,7 @@ void PutChannel(const RouteCall& call) {
             memory.Remember(done);
             return ok && d.ReadTimingConfig(channel, config.get());
         },
-        [config, &memory] { return Json(200, ChannelJson(*config, memory)); });
+        [config, &memory] { return Json(200, ChannelJson(*config, memory.AsSet(), memory.unit())); });
 }
 
 void PutTrigger(const RouteCall& call) {

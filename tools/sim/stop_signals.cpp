@@ -5,6 +5,19 @@
 
 namespace varek::sim {
 
+namespace {
+
+std::atomic<bool>* g_stop = nullptr;
+
+void RequestStop(int) { g_stop->store(true); }
+
+}  // namespace
+
+void StopOnSignals(std::atomic<bool>& stop) {
+    g_stop = &stop;
+    HandleStopSignals(RequestStop);
+}
+
 void StopWhenInputEnds(std::atomic<bool>& stop) {
     // Detached: it blocks in read until the input ends, and the process may
     // end first.

@@ -17,6 +17,10 @@ void StopOnSignals(std::atomic<bool>& stop);
 // Sets `stop` once the standard input ends.
 void StopWhenInputEnds(std::atomic<bool>& stop);
 
+// The platform's part of StopOnSignals: `handler` for SIGINT and SIGTERM,
+// both unblocked.
+void HandleStopSignals(void (*handler)(int));
+
 }  // namespace varek::sim
 
 #endif

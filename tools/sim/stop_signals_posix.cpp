@@ -4,18 +4,9 @@
 
 namespace varek::sim {
 
-namespace {
-
-std::atomic<bool>* g_stop = nullptr;
-
-void RequestStop(int) { g_stop->store(true); }
-
-}  // namespace
-
-void StopOnSignals(std::atomic<bool>& stop) {
-    g_stop = &stop;
+void HandleStopSignals(void (*handler)(int)) {
     struct sigaction action {};
-    action.sa_handler = RequestStop;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

@@ -4,20 +4,11 @@
 
 namespace varek::sim {
 
-namespace {
-
-std::atomic<bool>* g_stop = nullptr;
-
-void RequestStop(int) { g_stop->store(true); }
-
-}  // namespace
-
-void StopOnSignals(std::atomic<bool>& stop) {
+void HandleStopSignals(void (*handler)(int)) {
     // Windows has no signal mask to inherit: the console's Ctrl-C and
     // TerminateProcess are all there is.
-    g_stop = &stop;
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
+    std::signal(SIGINT, handler);
+    std::signal(SIGTERM, handler);
 }
 
 }  // namespace varek::sim

@@ -1,11 +1,11 @@
 #include "script.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
+#include "input_file.h"
 #include "tool_error.h"
 
 namespace varekctl {
@@ -56,14 +56,7 @@ Action PrepareRun(const std::vector<std::string>& args, const CommandContext& co
     if (args.size() != 1) throw UsageError("usage: run FILE|-");
     const std::string& script = args[0];
     std::ifstream file;
-    if (script != "-") {
-        std::error_code error;
-        if (std::filesystem::is_directory(script, error))
-            throw UsageError("script " + script + " is a directory");
-        file.open(script, std::ios::binary);
-        if (!file) throw UsageError("cannot read script " + script);
-    }
-    std::istream& input = script == "-" ? std::cin : file;
+    std::istream& input = OpenInput(script, "script", file);
     struct Step {
         int line;
         std::string text;

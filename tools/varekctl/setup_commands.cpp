@@ -1,11 +1,10 @@
 #include "setup_commands.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 
+#include "input_file.h"
 #include "tool_error.h"
 #include "varek/setup.h"
 
@@ -26,13 +25,7 @@ std::string Named(const std::string& file) { return file == "-" ? std::string("t
 // UsageError naming the file and the field.
 VarekSetup ReadDocument(const std::string& file) {
     std::ifstream stream;
-    if (file != "-") {
-        std::error_code error;
-        if (std::filesystem::is_directory(file, error)) throw UsageError("setup " + file + " is a directory");
-        stream.open(file, std::ios::binary);
-        if (!stream) throw UsageError("cannot read setup " + file);
-    }
-    std::istream& input = file == "-" ? std::cin : stream;
+    std::istream& input = OpenInput(file, "setup", stream);
     std::string text;
     char buffer[4096];
     while (input.read(buffer, sizeof buffer) || input.gcount() > 0) {
