@@ -132,7 +132,7 @@ class SimOnPortTest(unittest.TestCase):
             sim.process.wait(timeout=30)
         except subprocess.TimeoutExpired:
             self.fail("varek-sim kept running on a port that went away")
-        errors = sim.process.stderr.read()
+        _, errors = sim.process.communicate(timeout=30)  # bounded, in case a child holds stderr
         self.assertNotEqual(sim.process.returncode, 0)
         lines = [line for line in errors.splitlines() if line.strip()]
         self.assertEqual(len(lines), 1, errors)
