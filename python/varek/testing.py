@@ -35,6 +35,9 @@ __all__ = ["SimulatedInstrument", "simulated_instrument", "FAULTS"]
 FAULTS = {"refuse": False, "ignore": False, "silent": False, "checksum": False, "tail": False, "short-length": False,
           "delay": True, "noise": True, "split": True, "surplus": True}
 
+# A simulator that stops answering fails the caller waiting on it instead of hanging it.
+_ANSWER_WAIT_S = 20
+
 _running: List["SimulatedInstrument"] = []
 
 
@@ -89,13 +92,17 @@ class SimulatedInstrument:
             errors = self._process.communicate(timeout=10)[1].strip()
             raise RuntimeError(f"the simulated instrument did not start: {errors or 'no reason given'}")
         self.port: str = host_port or device[1]
-        self._control = socket.create_connection(("127.0.0.1", int(control[1])))
+        self._control = socket.create_connection(("127.0.0.1", int(control[1])), timeout=_ANSWER_WAIT_S)
         self._answers = self._control.makefile("r")
         _running.append(self)
 
     def _command(self, line: str) -> str:
         self._control.sendall((line + "\n").encode())
-        answer = self._answers.readline().strip()
+        try:
+            answer = self._answers.readline().strip()
+        except socket.timeout:
+            raise RuntimeError(f"the simulated instrument gave no answer to '{line}' within {_ANSWER_WAIT_S} s") \
+                from None
         if not answer.startswith("ok"):
             raise RuntimeError(f"the simulated instrument refused '{line}': {answer}")
         return answer[3:]

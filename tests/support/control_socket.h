@@ -7,11 +7,15 @@
 
 namespace varek::test {
 
+// How long an answer may take: a simulator that stops answering fails the
+// test waiting on it instead of hanging the run.
+constexpr int kAnswerWaitMs = 20000;
+
 // The platform's socket calls, one file per platform. Handles are socket
 // descriptors widened to intptr_t so that both platforms' fit.
 std::intptr_t ConnectLoopback(int port);  // throws std::runtime_error
 bool SendText(std::intptr_t socket, const std::string& text);
-int ReceiveSome(std::intptr_t socket, char* buffer, int size);  // <= 0: closed
+int ReceiveSome(std::intptr_t socket, char* buffer, int size);  // <= 0: closed, or no answer in time
 void CloseSocket(std::intptr_t socket);
 
 class ControlSocket {

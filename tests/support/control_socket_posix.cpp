@@ -2,6 +2,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -23,6 +24,8 @@ std::intptr_t ConnectLoopback(int port) {
     // One short line each way per command: Nagle would only add delay.
     const int no_delay = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
+    const timeval answer_wait{kAnswerWaitMs / 1000, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &answer_wait, sizeof answer_wait);
     return fd;
 }
 

@@ -24,6 +24,8 @@ std::intptr_t ConnectLoopback(int port) {
     // One short line each way per command: Nagle would only add delay.
     const BOOL no_delay = TRUE;
     setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+    const DWORD answer_wait = kAnswerWaitMs;
+    setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&answer_wait), sizeof answer_wait);
     return static_cast<std::intptr_t>(handle);
 }
 

@@ -29,7 +29,9 @@ std::string ControlSocket::Ask(const std::string& line) {
         }
         char chunk[4096];
         const int got = ReceiveSome(socket_, chunk, sizeof chunk);
-        if (got <= 0) throw std::runtime_error("control channel closed");
+        if (got <= 0)
+            throw std::runtime_error("the simulator's control channel closed, or gave no answer within " +
+                                     std::to_string(kAnswerWaitMs / 1000) + " s");
         pending_.append(chunk, static_cast<std::size_t>(got));
     }
 }

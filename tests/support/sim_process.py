@@ -8,14 +8,20 @@ import subprocess
 class SimControl:
     """The control channel on 127.0.0.1:`port`: one command line, one answer."""
 
+    # A simulator that stops answering fails the test waiting on it instead of hanging the run.
+    ANSWER_WAIT_S = 20
+
     def __init__(self, port):
-        self.socket = socket.create_connection(("127.0.0.1", int(port)))
+        self.socket = socket.create_connection(("127.0.0.1", int(port)), timeout=self.ANSWER_WAIT_S)
         self.replies = self.socket.makefile("r")
 
     def command(self, line):
         """The answer after "ok"; RuntimeError on any other answer."""
         self.socket.sendall((line + "\n").encode())
-        answer = self.replies.readline().strip()
+        try:
+            answer = self.replies.readline().strip()
+        except socket.timeout:
+            raise RuntimeError(f"simulator gave no answer to '{line}' within {self.ANSWER_WAIT_S} s") from None
         if not answer.startswith("ok"):
             raise RuntimeError(f"simulator refused '{line}': {answer}")
         return answer[3:]

@@ -1,10 +1,7 @@
 // The line as an existing serial port, opened and driven through the
 // library's own SerialPort on both platforms.
-#ifdef _WIN32
-#include <windows.h>  // the fields of the time-out record, which Windows defines
-#endif
-
 #include <algorithm>
+#include <thread>
 
 #include "line.h"
 #include "varek/exchange_report.h"
@@ -14,11 +11,20 @@ namespace varek::sim {
 
 namespace {
 
-// The longest one read of the port waits: the time-out record holds one
-// fixed wait for a first byte, so longer waits are made of several reads.
-constexpr std::uint32_t kReadTickMs = 10;
-// A write that the line does not take within this long is tried again later.
+using Clock = std::chrono::steady_clock;
+
+// Reads keep the mode the port opens in, returning at once with what has
+// arrived (on Linux after waiting in poll for a first byte), so a longer wait
+// is made of reads and short rests. A Windows read left pending and cancelled
+// when the wait ends is what this avoids: Wine's serial driver ignores the
+// time-out record that would end such a read by itself, and now and then loses
+// a read cancelled as bytes arrive, so that the wait for the cancel never ends.
+constexpr std::chrono::milliseconds kReadRest{1};
+// A write the line does not take within this long is cut short by the port's
+// own write time-out, and the rest tried again later.
 constexpr std::int32_t kWriteWaitMs = 20;
+// Beyond the port's write time-out: the port ends a slow write, not a cancel.
+constexpr std::int32_t kWriteGraceMs = 1000;
 
 class PortLine : public Line {
 public:
@@ -28,23 +34,23 @@ public:
     bool up() const override { return port_.IsOpen(); }
 
     std::size_t Read(std::uint8_t* buffer, std::size_t count, std::chrono::nanoseconds wait) override {
-        const auto deadline = std::chrono::steady_clock::now() + wait;
+        const auto deadline = Clock::now() + wait;
         for (;;) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            const auto wait_ms = std::clamp<long long>(left.count(), 0, kReadTickMs);
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             const std::int32_t got =
-                port_.Read(buffer, static_cast<std::int32_t>(count), static_cast<std::int32_t>(wait_ms));
+                port_.Read(buffer, static_cast<std::int32_t>(count),
+                           static_cast<std::int32_t>(std::max<long long>(left.count(), 0)));
             if (got < 0)
                 throw LineLost("the port " + name_ + " failed: was it unplugged, or its other end closed?");
-            if (got > 0 || wait_ms == 0 || std::chrono::steady_clock::now() >= deadline) {
-                return static_cast<std::size_t>(got);
-            }
+            const auto now = Clock::now();
+            if (got > 0 || now >= deadline) return static_cast<std::size_t>(got);
+            std::this_thread::sleep_for(std::min<Clock::duration>(kReadRest, deadline - now));
         }
     }
 
     std::size_t Write(const std::uint8_t* bytes, std::size_t count) override {
-        const std::int32_t put = port_.Write(bytes, static_cast<std::int32_t>(count), kWriteWaitMs);
+        const std::int32_t put =
+            port_.Write(bytes, static_cast<std::int32_t>(count), kWriteWaitMs + kWriteGraceMs);
         if (put < 0) throw LineLost("writing to the port " + name_ + " failed: was it unplugged?");
         return static_cast<std::size_t>(put);
     }
@@ -61,14 +67,7 @@ public:
             report.outcome = VarekOutcome::OpenFailed;
             throw std::runtime_error(VarekDescribeOutcome(report));
         }
-        // A read returns what has arrived at once, or waits up to one tick
-        // for a first byte: MAXDWORD interval and multiplier with a constant
-        // is the one Windows setting that does this. Linux reads wait in poll.
-        CommTimeouts timeouts{};
-        timeouts.ReadIntervalTimeout = 0xFFFFFFFF;
-        timeouts.ReadTotalTimeoutMultiplier = 0xFFFFFFFF;
-        timeouts.ReadTotalTimeoutConstant = kReadTickMs;
-        port_.SetTimeouts(timeouts);
+        port_.SetTimeout(0, kWriteWaitMs);
     }
 
     std::string HostSettings() const override { return ""; }
