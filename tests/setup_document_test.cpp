@@ -116,7 +116,7 @@ TEST(SetupDocument, ComparesValuesAsTheInstrumentHoldsThem) {
     EXPECT_EQ(VarekCompareSetups(wanted, found).size(), 3u);
 }
 
-TEST(SetupDocument, MergesTheFieldsAChangeGives) {
+TEST(SetupDocument, MergesTheFieldsAChangeGivesAndForgetsOnesMadeUnknown) {
     VarekSetup base, change;
     base.channels[0].delay = 1;
     base.global_output = true;
@@ -128,6 +128,10 @@ TEST(SetupDocument, MergesTheFieldsAChangeGives) {
     EXPECT_EQ(merged.global_output, true);
     EXPECT_TRUE(VarekSetupEmpty(VarekSetup{}));
     EXPECT_FALSE(VarekSetupEmpty(change));
+    const VarekSetup rest = VarekWithoutFields(merged, change);
+    EXPECT_EQ(rest.channels[0].delay, std::nullopt);
+    EXPECT_EQ(rest.channels[1].output, std::nullopt);
+    EXPECT_EQ(rest.global_output, true);
 }
 
 std::string ParsedTime(const std::string& text, const std::string& unit) {

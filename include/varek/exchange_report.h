@@ -82,6 +82,12 @@ VAREK_API std::string VarekDescribeOutcome(const VarekExchangeReport& report);
 // the words of the C names VAREKX_OUTCOME_* in lower case.
 VAREK_API const char* VarekOutcomeName(VarekOutcome outcome);
 
+// Whether the instrument may have carried out the request of `report`: true
+// when it succeeded, and when it failed after the request went out without a
+// refusal coming back (a lost or damaged reply says nothing of the request);
+// false when the instrument refused it or it was never sent.
+VAREK_API bool VarekMayHaveActed(const VarekExchangeReport& report);
+
 // Bytes as spaced upper-case hex pairs: "EB 90 06 00".
 VAREK_API std::string VarekHex(const std::uint8_t* bytes, std::size_t count);
 

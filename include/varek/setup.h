@@ -59,13 +59,25 @@ VAREK_API bool VarekReadSetup(VarekDDG& device, VarekSetup* setup);
 // first), as VarekReadSetup makes it.
 VAREK_API VarekSetup VarekSetupFromStatus(const VarekTimingConfig* configs);
 
+// What an apply did, for whoever keeps what was set: `taken` gives each
+// field the instrument took, with the value it now holds (the global output
+// as the apply left it, off when it stopped after switching it off);
+// `uncertain` gives the field whose request failed yet may have been carried
+// out (VarekMayHaveActed), so that its value on the instrument is unknown.
+struct VarekAppliedSetup {
+    VarekSetup taken;
+    VarekSetup uncertain;
+};
+
 // Sends every field `setup` gives. Outputs are never on with half-applied
 // timing: when timing changes while the global output may be on (as
 // `global_output_now` knows it; nullopt: not known), the global output goes
 // off first and back to its value last. Returns false at the first failed
-// operation; the connection's record says why.
+// operation; the connection's record says why, and *APPLIED (when given)
+// what was done before.
 VAREK_API bool VarekApplySetup(VarekDDG& device, const VarekSetup& setup,
-                               std::optional<bool> global_output_now = std::nullopt);
+                               std::optional<bool> global_output_now = std::nullopt,
+                               VarekAppliedSetup* applied = nullptr);
 
 // The fields `wanted` gives and `found` reports that differ, as the
 // instrument holds them: the delay and the width as sent, the frequency as
@@ -84,6 +96,9 @@ VAREK_API VarekSetup VarekCompleteSetup(const VarekSetup& read, const VarekSetup
 
 // `base` with every field `change` gives put in.
 VAREK_API VarekSetup VarekMergeSetups(const VarekSetup& base, const VarekSetup& change);
+
+// `base` with every field `fields` gives made unknown.
+VAREK_API VarekSetup VarekWithoutFields(const VarekSetup& base, const VarekSetup& fields);
 
 // Whether the setup gives no field at all.
 VAREK_API bool VarekSetupEmpty(const VarekSetup& setup);

@@ -190,3 +190,14 @@ const char* VarekOutcomeName(VarekOutcome outcome) {
     }
     return "unknown";
 }
+
+bool VarekMayHaveActed(const VarekExchangeReport& report) {
+    switch (report.outcome) {
+    case VarekOutcome::Succeeded: return true;
+    case VarekOutcome::OpenFailed:
+    case VarekOutcome::NotOpen:
+    case VarekOutcome::ArgumentRejected:
+    case VarekOutcome::Refused: return false;
+    default: return report.bytes_written > 0;
+    }
+}

@@ -42,23 +42,39 @@ bool VarekReadSetup(VarekDDG& device, VarekSetup* setup) {
     return true;
 }
 
-bool VarekApplySetup(VarekDDG& device, const VarekSetup& setup, std::optional<bool> global_output_now) {
+bool VarekApplySetup(VarekDDG& device, const VarekSetup& setup, std::optional<bool> global_output_now,
+                     VarekAppliedSetup* applied) {
+    VarekAppliedSetup record;
+    VarekAppliedSetup& done = applied != nullptr ? *applied : record;
+    done = VarekAppliedSetup{};
+    // One operation: on success its value is taken; on failure it is
+    // uncertain unless the instrument certainly did not act on it.
+    auto send = [&](const SetupField& field, const SetupValue& value) {
+        const bool sent = field.send(device, value);
+        if (sent || VarekMayHaveActed(device.LastExchange())) field.put(sent ? done.taken : done.uncertain, value);
+        return sent;
+    };
+    const SetupField* global_output = nullptr;
     bool changes_timing = false;
     for (const SetupField& field : SetupFields()) {
-        changes_timing = changes_timing || (!IsGlobalOutput(field) && field.get(setup));
+        if (IsGlobalOutput(field)) {
+            global_output = &field;
+        } else {
+            changes_timing = changes_timing || field.get(setup);
+        }
     }
     const std::optional<bool> global_after = setup.global_output ? setup.global_output : global_output_now;
     // Off first, when it may be on now and its value afterwards is known;
     // with neither known it is left alone, since it could not be put back.
     const bool pause_output = changes_timing && global_after && global_output_now != false;
-    if (pause_output && !device.SetGlobalOutput(false)) return false;
+    if (pause_output && !send(*global_output, false)) return false;
     for (const SetupField& field : SetupFields()) {
         if (IsGlobalOutput(field)) continue;
         const std::optional<SetupValue> value = field.get(setup);
-        if (value && !field.send(device, *value)) return false;
+        if (value && !send(field, *value)) return false;
     }
-    if (pause_output) return !*global_after || device.SetGlobalOutput(true);
-    return !setup.global_output || device.SetGlobalOutput(*setup.global_output);
+    if (pause_output) return !*global_after || send(*global_output, true);
+    return !setup.global_output || send(*global_output, *setup.global_output);
 }
 
 std::vector<VarekSetupDifference> VarekCompareSetups(const VarekSetup& wanted, const VarekSetup& found) {
@@ -104,6 +120,14 @@ VarekSetup VarekMergeSetups(const VarekSetup& base, const VarekSetup& change) {
     }
     if (change.unit) merged.unit = change.unit;
     return merged;
+}
+
+VarekSetup VarekWithoutFields(const VarekSetup& base, const VarekSetup& fields) {
+    VarekSetup rest = base;
+    for (const SetupField& field : SetupFields()) {
+        if (field.get(fields)) field.put(rest, std::nullopt);
+    }
+    return rest;
 }
 
 bool VarekSetupEmpty(const VarekSetup& setup) {

@@ -386,6 +386,32 @@ class SetupTest(ServerCase):
         self.assertEqual(status, 502, answer)
         self.assertEqual(answer["differences"], [{"field": "channels.5.pulse_width", "set": 40, "read": 0}])
 
+    def test_a_setting_whose_reply_was_lost_is_shown_as_unknown(self):
+        """A refused setting leaves what was set; one carried out with its
+        reply lost may hold either value, so it is shown as unknown, never as
+        the old value the instrument no longer holds."""
+        self.client.request("PUT", "/api/v1/channels/2", {"enabled": True})
+        self.client.request("PUT", "/api/v1/output", {"enabled": True})
+        self.sim.command("fault refuse")
+        self.assertError(self.client.request("PUT", "/api/v1/channels/2", {"enabled": False}), 502, "refused")
+        instrument = self.client.request("GET", "/api/v1/instrument")[1]
+        self.assertEqual((instrument["channels"][1]["output"], self.sim.state()["on2"]), (True, "1"))
+
+        self.sim.command("fault silent")
+        self.assertError(self.client.request("PUT", "/api/v1/channels/2", {"enabled": False}), 502, "nothing arrived")
+        instrument = self.client.request("GET", "/api/v1/instrument")[1]
+        self.assertEqual((instrument["channels"][1]["output"], self.sim.state()["on2"]), (None, "0"))
+
+        # A setup changing timing switches the global output off first: that reply lost,
+        # the output is off on the instrument and unknown here, not on.
+        self.sim.command("fault silent")
+        status, answer = self.client.request("PUT", "/api/v1/setup",
+                                             {"varek_setup": 1, "channels": {"1": {"delay": 77}}})
+        self.assertEqual(status, 502, answer)
+        instrument = self.client.request("GET", "/api/v1/instrument")[1]
+        self.assertEqual((instrument["global_output"], self.sim.state()["global"]), (None, "0"))
+        self.assertEqual(self.sim.state()["delay1"], "0", "nothing after the failed step was sent")
+
     def test_times_in_the_declared_unit_need_one(self):
         self.assertError(self.client.request("PUT", "/api/v1/channels/1", {"delay": "2us"}), 400,
                          "no unit is declared")

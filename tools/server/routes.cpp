@@ -55,6 +55,17 @@ ApiResponse SetupResponse(unsigned status, const VarekSetup& setup) {
     return {status, "application/json", VarekSetupText(setup), {}};
 }
 
+// Sends what `change` gives, and keeps what the instrument took as set
+// (a field whose request may have been carried out despite failing as
+// unknown).
+bool ApplyAndRecord(VarekDDG& device, const VarekSetup& change, std::optional<bool> global_output_now,
+                    SetupMemory& memory) {
+    VarekAppliedSetup applied;
+    const bool ok = VarekApplySetup(device, change, global_output_now, &applied);
+    memory.Record(applied);
+    return ok;
+}
+
 json InstrumentJson(const std::string& port, const Snapshot& snapshot, const SetupMemory& memory,
                     const ServerMetrics& metrics) {
     const VarekTimingConfig& first = snapshot.channels[0];
@@ -136,8 +147,7 @@ void PutSetup(const RouteCall& call) {
     SetupMemory& memory = call.memory;
     call.run(
         [wanted, read, &memory](VarekDDG& d) {
-            if (!VarekApplySetup(d, wanted, memory.AsSet().global_output)) return false;
-            memory.Remember(wanted);
+            if (!ApplyAndRecord(d, wanted, memory.AsSet().global_output, memory)) return false;
             if (!VarekReadSetup(d, read.get())) return false;
             memory.Observe(*read);
             return true;
@@ -158,19 +168,13 @@ void PutChannel(const RouteCall& call) {
     const auto width = TimeField(*fields, "pulse_width", VarekPulseWidthRejection, call.memory.unit(), error);
     const auto enabled = BoolField(*fields, "enabled", error);
     if (!error.empty()) return call.respond(Error(400, error));
+    VarekSetup change;
+    change.channels[call.channel - 1] = {delay, width, enabled};
     auto config = std::make_shared<VarekTimingConfig>();
     SetupMemory& memory = call.memory;
     call.run(
         [=, &memory, channel = call.channel](VarekDDG& d) {
-            // Each value is remembered once the instrument has taken it.
-            VarekSetup done;
-            VarekChannelSetup& set = done.channels[channel - 1];
-            const bool ok =
-                (!delay || (d.SetDelay(channel, *delay) && (set.delay = delay, true))) &&
-                (!width || (d.SetPulseWidth(channel, *width) && (set.pulse_width = width, true))) &&
-                (!enabled || (d.SetOutputChannel(channel, *enabled) && (set.output = enabled, true)));
-            memory.Remember(done);
-            return ok && d.ReadTimingConfig(channel, config.get());
+            return ApplyAndRecord(d, change, std::nullopt, memory) && d.ReadTimingConfig(channel, config.get());
         },
         [config, &memory] { return Json(200, ChannelJson(*config, memory.AsSet(), memory.unit())); });
 }
@@ -182,17 +186,14 @@ void PutTrigger(const RouteCall& call) {
     const auto mode = WholeField(*fields, "mode", VarekTriggerModeRejection, error);
     const auto frequency = NumberField(*fields, "frequency", VarekFrequencyRejection, error);
     if (!error.empty()) return call.respond(Error(400, error));
+    VarekSetup change;
+    if (mode) change.trigger_mode = static_cast<std::int32_t>(*mode);
+    change.trigger_frequency = frequency;
     auto config = std::make_shared<VarekTimingConfig>();
     SetupMemory& memory = call.memory;
     call.run(
         [=, &memory](VarekDDG& d) {
-            VarekSetup done;
-            const bool ok = (!mode || (d.SetTrigger(static_cast<VarekTriggerMode>(*mode)) &&
-                                       (done.trigger_mode = static_cast<std::int32_t>(*mode), true))) &&
-                            (!frequency || (d.SetInternalTriggerFreq(*frequency) &&
-                                            (done.trigger_frequency = frequency, true)));
-            memory.Remember(done);
-            return ok && d.ReadTimingConfig(1, config.get());
+            return ApplyAndRecord(d, change, std::nullopt, memory) && d.ReadTimingConfig(1, config.get());
         },
         [config, mode] {
             json answer{{"internal_trigger_freq", config->internal_trigger_freq}, {"reg130", config->reg130}};
@@ -210,11 +211,9 @@ void PutOutput(const RouteCall& call) {
     SetupMemory& memory = call.memory;
     call.run(
         [on = *enabled, &memory](VarekDDG& d) {
-            if (!d.SetGlobalOutput(on)) return false;
-            VarekSetup done;
-            done.global_output = on;
-            memory.Remember(done);
-            return true;
+            VarekSetup change;
+            change.global_output = on;
+            return ApplyAndRecord(d, change, std::nullopt, memory);
         },
         [on = *enabled] {
             return Json(200, json{{"enabled", on}});

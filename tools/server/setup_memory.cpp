@@ -57,15 +57,21 @@ void SetupMemory::Save() {
     ReplaceFileDurably(*state_file_, VarekSetupText(kept));
 }
 
-void SetupMemory::Remember(const VarekSetup& change) {
-    if (VarekSetupEmpty(change)) return;
+void SetupMemory::Record(const VarekAppliedSetup& applied) {
+    std::vector<std::string> touched = VarekGivenFields(applied.taken);
+    const std::vector<std::string> uncertain = VarekGivenFields(applied.uncertain);
+    if (touched.empty() && uncertain.empty()) return;
+    touched.insert(touched.end(), uncertain.begin(), uncertain.end());
     std::lock_guard<std::mutex> lock(mutex_);
-    as_set_ = VarekMergeSetups(as_set_, change);
-    // What was just set is what is expected now: its old drift is over.
-    const std::vector<std::string> given = VarekGivenFields(change);
+    as_set_ = VarekWithoutFields(VarekMergeSetups(as_set_, applied.taken), applied.uncertain);
+    for (const std::string& path : uncertain) {
+        LogEvent(path + " is unknown until set again: its request failed after it went out");
+    }
+    // What was just set is what is expected now, and what is unknown has no
+    // drift: their old drift is over.
     std::vector<VarekSetupDifference> still;
     for (const VarekSetupDifference& d : drift_) {
-        if (std::find(given.begin(), given.end(), d.path) == given.end())
+        if (std::find(touched.begin(), touched.end(), d.path) == touched.end())
             still.push_back(d);
         else
             drifted_paths_.erase(d.path);

@@ -24,8 +24,9 @@ public:
     // written (it is written once at once, to know).
     SetupMemory(std::optional<std::string> state_file, std::string unit);
 
-    // Fields set successfully: merged into what was set, and kept on disk.
-    void Remember(const VarekSetup& change);
+    // What an apply did: the fields taken merged into what was set, those
+    // left uncertain made unknown, and kept on disk.
+    void Record(const VarekAppliedSetup& applied);
     // A read-back: the fields it gives that differ from what was set become
     // the drift; a field drifting anew is logged.
     void Observe(const VarekSetup& read);
