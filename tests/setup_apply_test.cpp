@@ -26,7 +26,8 @@ VarekSetup TimingWithOutputsOn() {
 TEST_F(SetupApplyTest, ReportsEveryFieldTakenWithTheGlobalOutputAsLeft) {
     VarekAppliedSetup applied;
     ASSERT_TRUE(VarekApplySetup(device, TimingWithOutputsOn(), true, &applied));
-    EXPECT_EQ(VarekGivenFields(applied.taken), (Paths{"channels.1.delay", "channels.1.output", "global_output"}));
+    EXPECT_EQ(VarekGivenFields(applied.taken),
+              (Paths{"channels.1.delay", "channels.1.output", "global_output"}));
     EXPECT_EQ(applied.taken.global_output, true);
     EXPECT_EQ(applied.taken.channels[0].delay, 100);
     EXPECT_TRUE(VarekSetupEmpty(applied.uncertain));

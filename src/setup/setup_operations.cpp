@@ -51,7 +51,8 @@ bool VarekApplySetup(VarekDDG& device, const VarekSetup& setup, std::optional<bo
     // uncertain unless the instrument certainly did not act on it.
     auto send = [&](const SetupField& field, const SetupValue& value) {
         const bool sent = field.send(device, value);
-        if (sent || VarekMayHaveActed(device.LastExchange())) field.put(sent ? done.taken : done.uncertain, value);
+        if (sent || VarekMayHaveActed(device.LastExchange()))
+            field.put(sent ? done.taken : done.uncertain, value);
         return sent;
     };
     const SetupField* global_output = nullptr;

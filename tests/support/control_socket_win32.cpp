@@ -25,7 +25,8 @@ std::intptr_t ConnectLoopback(int port) {
     const BOOL no_delay = TRUE;
     setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
     const DWORD answer_wait = kAnswerWaitMs;
-    setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&answer_wait), sizeof answer_wait);
+    setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&answer_wait),
+               sizeof answer_wait);
     return static_cast<std::intptr_t>(handle);
 }
 

@@ -174,7 +174,8 @@ void PutChannel(const RouteCall& call) {
     SetupMemory& memory = call.memory;
     call.run(
         [=, &memory, channel = call.channel](VarekDDG& d) {
-            return ApplyAndRecord(d, change, std::nullopt, memory) && d.ReadTimingConfig(channel, config.get());
+            return ApplyAndRecord(d, change, std::nullopt, memory) &&
+                   d.ReadTimingConfig(channel, config.get());
         },
         [config, &memory] { return Json(200, ChannelJson(*config, memory.AsSet(), memory.unit())); });
 }
