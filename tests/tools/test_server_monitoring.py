@@ -84,6 +84,22 @@ class MonitoringTest(unittest.TestCase):
         self.assertRegex(log, r"refused GET /api/v1/instrument from 127\.0\.0\.1:\d+: not the token")
         self.assertRegex(log, r"frame client 127\.0\.0\.1:\d+ sent 18 bytes that are no request frame")
 
+    def test_a_flood_of_refused_tokens_does_not_fill_the_log(self):
+        folder = tempfile.mkdtemp()
+        token_file = os.path.join(folder, "token")
+        with open(token_file, "w") as file:
+            file.write("sesame\n")
+        setup = self.start("--token-file", token_file, "--poll", "0")
+        for _ in range(40):
+            self.assertEqual(get(setup.port, "/api/v1/instrument", token="guess")[0], 401)
+        # The window over, the next refusal is logged with the count of those held back.
+        time.sleep(10.5)
+        self.assertEqual(get(setup.port, "/api/v1/instrument", token="guess")[0], 401)
+        code, log = setup.stop()
+        refused = [line for line in log.splitlines() if " refused GET " in line]
+        self.assertEqual(len(refused), 6, log)
+        self.assertTrue(refused[-1].endswith("not the token (and 35 more like it, not logged)"), refused[-1])
+
     def test_another_program_on_the_listen_address_is_named(self):
         setup = self.start()
         second = subprocess.run([SERVER, "--port", "sim", "--listen", f"127.0.0.1:{setup.port}"],

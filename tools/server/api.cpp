@@ -102,8 +102,8 @@ void Api::Handle(const ApiRequest& request, Respond respond) {
     if (!metrics && path.rfind(kApiPrefix, 0) != 0) return respond(Error(404, "no such page: " + path));
     // A monitoring system on this machine reads the metrics without the token.
     if (!(metrics && request.from_loopback) && !Authorized(request.authorization)) {
-        LogEvent("refused " + request.head.method + " " + path + " from " + request.peer + ": " +
-                 (request.authorization.empty() ? "no token given" : "not the token"));
+        refusals_.Log("refused " + request.head.method + " " + path + " from " + request.peer + ": " +
+                      (request.authorization.empty() ? "no token given" : "not the token"));
         ApiResponse refusal = Error(401, "this server needs the header Authorization: Bearer TOKEN");
         refusal.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"varek-server\"");
         return respond(refusal);

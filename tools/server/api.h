@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "event_log.h"
 #include "instrument_service.h"
 #include "job_ticket.h"
 #include "request_guard.h"
@@ -76,6 +77,8 @@ private:
     ServerMetrics& metrics_;
     std::optional<std::string> token_;
     HostPolicy hosts_;
+    // A client trying tokens must not fill the log: 5 lines in 10 s at most.
+    ThrottledLog refusals_{5, std::chrono::seconds(10)};
 };
 
 // A token as a file or a header carries it, without what editors and

@@ -40,4 +40,21 @@ void LogEvent(const std::string& text) {
     std::fflush(stderr);
 }
 
+void ThrottledLog::Log(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (logged_in_window_ == 0 || now - window_start_ >= window_) {
+        window_start_ = now;
+        logged_in_window_ = 0;
+    }
+    if (logged_in_window_ == burst_) {
+        ++held_back_;
+        return;
+    }
+    ++logged_in_window_;
+    LogEvent(held_back_ == 0 ? text
+                             : text + " (and " + std::to_string(held_back_) + " more like it, not logged)");
+    held_back_ = 0;
+}
+
 }  // namespace varek::server
