@@ -140,9 +140,16 @@ VAREK_API int32_t varekx_read_setup(VarekHandle handle, const char* unit, char* 
  * VAREK_FAILED with the reason in REPORT (a document refused by the check,
  * nothing sent; or the operation that failed, as varekx_last_error says it);
  * or VAREKX_SETUP_DIFFERS with one line a difference in REPORT:
- * "PATH<tab>SENT<tab>READ<newline>". */
+ * "PATH<tab>SENT<tab>READ<newline>". Whatever it returns (but
+ * VAREK_NULL_HANDLE), TAKEN receives the setup document of the fields the
+ * instrument took, the global output as the apply left it (off when it
+ * stopped after switching it off), and UNCERTAIN that of the field whose
+ * request failed after it went out, which the instrument may or may not have
+ * carried out; either buffer may be null. A host that keeps what it set keeps
+ * the first and forgets the second. */
 VAREK_API int32_t varekx_apply_setup(VarekHandle handle, const char* document, int32_t verify, char* report,
-                                     int32_t report_size);
+                                     int32_t report_size, char* taken, int32_t taken_size, char* uncertain,
+                                     int32_t uncertain_size);
 
 /* Reads TEXT as a whole number of instrument units into *UNITS: a plain whole
  * number ("12345"), or a time with a prefix of seconds ("12.5us") converted by

@@ -30,7 +30,7 @@ try:
 except ImportError:  # the repository's own folder, not a built package
     __version__ = "0+source"
 
-__all__ = ["Varek", "VarekError", "VarekArgumentError", "VarekOpenError", "Outcome", "TimingConfig", "Status",
+__all__ = ["Varek", "VarekError", "VarekArgumentError", "VarekOpenError", "VarekApplyError", "Outcome", "TimingConfig", "Status",
            "Limits", "limits", "PortInfo", "list_ports", "load_library", "__version__"]
 
 OK, NULL_HANDLE, FAILED = 0, -1, -2
@@ -101,6 +101,20 @@ class VarekArgumentError(VarekError, ValueError):
 
     def __str__(self) -> str:
         return self.args[0]
+
+
+class VarekApplyError(VarekError):
+    """A setup that did not apply, or read back otherwise. `taken` is the setup
+    document (a dict) of the fields the instrument took, with the global output
+    as the apply left it; `uncertain` that of the field whose request failed
+    after it went out, which the instrument may or may not have carried out.
+    Whoever keeps what was set keeps `taken` and forgets `uncertain`."""
+
+    def __init__(self, operation: str, code: int, reason: str, port: str, outcome: Optional[Outcome],
+                 taken: Dict[str, Any], uncertain: Dict[str, Any]):
+        super().__init__(operation, code, reason, port, outcome)
+        self.taken = taken
+        self.uncertain = uncertain
 
 
 class VarekOpenError(VarekError, OSError):
@@ -209,7 +223,8 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
         "varekx_list_ports": (i32, [ctypes.c_char_p, i32]),
         "varekx_check_setup": (i32, [ctypes.c_char_p, ctypes.c_char_p, i32]),
         "varekx_read_setup": (i32, [handle, ctypes.c_char_p, ctypes.c_char_p, i32]),
-        "varekx_apply_setup": (i32, [handle, ctypes.c_char_p, i32, ctypes.c_char_p, i32]),
+        "varekx_apply_setup": (i32, [handle, ctypes.c_char_p, i32, ctypes.c_char_p, i32, ctypes.c_char_p, i32,
+                                     ctypes.c_char_p, i32]),
         "varekx_parse_time": (i32, [ctypes.c_char_p, ctypes.c_char_p, ctypes.POINTER(i64), ctypes.c_char_p, i32]),
         "varekx_format_time": (i32, [i64, ctypes.c_char_p, ctypes.c_char_p, i32]),
     }
@@ -457,20 +472,27 @@ class Varek:
     def apply_setup(self, document: Union[str, Dict[str, Any]], verify: bool = True) -> None:
         """Applies a setup document (a dict, or its JSON text): checked whole first
         (VarekArgumentError naming the field; nothing sent), the global output off
-        while timing changes, then with `verify` read back and compared: a
-        VarekError lists each field that reads back otherwise."""
+        while timing changes, then with `verify` read back and compared. A failed
+        operation, or fields that read back otherwise (each listed), raise a
+        VarekApplyError whose `taken` and `uncertain` say what the instrument
+        holds as far as the apply knows."""
         text = _setup_text(document)
         _check_setup(self._lib, text)
-        report = ctypes.create_string_buffer(_SETUP_ROOM)
-        code = self._lib.varekx_apply_setup(self._handle, text.encode(), int(bool(verify)), report, len(report))
+        report, taken, uncertain = (ctypes.create_string_buffer(_SETUP_ROOM) for _ in range(3))
+        code = self._lib.varekx_apply_setup(self._handle, text.encode(), int(bool(verify)), report, len(report),
+                                            taken, len(taken), uncertain, len(uncertain))
         reason = report.value.decode(errors="replace")
+        operation = f"apply_setup() on {self._port}"
+        if code == NULL_HANDLE:
+            raise VarekError(operation, code, reason, self._port)
+        applied = (json.loads(taken.value.decode()), json.loads(uncertain.value.decode()))
         if code == _SETUP_DIFFERS:
             fields = [line.split("\t") for line in reason.splitlines()]
             differences = "; ".join(f"{path}: sent {sent}, read {read}" for path, sent, read in fields)
-            raise VarekError(f"apply_setup() on {self._port}", FAILED,
-                             "the instrument reads back otherwise: " + differences, self._port)
+            raise VarekApplyError(operation, FAILED, "the instrument reads back otherwise: " + differences,
+                                  self._port, None, *applied)
         if code != OK:
-            raise VarekError(f"apply_setup() on {self._port}", code, reason, self._port, self.last_outcome())
+            raise VarekApplyError(operation, code, reason, self._port, self.last_outcome(), *applied)
 
     def set_global_output(self, on: bool) -> None:
         """Switches all outputs on or off together."""

@@ -19,7 +19,7 @@ import tango
 from tango import AttrQuality, AttrWriteType, DevState
 from tango.server import Device, attribute, command, device_property
 
-from . import Outcome, Status, Varek, VarekError, check_setup, limits
+from . import Outcome, Status, Varek, VarekApplyError, VarekError, check_setup, limits
 from .testing import SimulatedInstrument
 
 __all__ = ["VarekDelayGenerator", "main"]
@@ -120,22 +120,34 @@ class _DeviceLogic:
         return json.dumps(document, indent=2)
 
     def apply_setup(self, text: str) -> None:
-        def apply(ddg: Varek) -> Dict[str, Any]:
+        def apply(ddg: Varek) -> None:
             check_setup(text, ddg)  # strictly, as the text stands: a repeated key is refused
             document = json.loads(text)
             # The global output as this device set it lets the library switch it
             # off while the timing changes and back on after.
             if document.get("global_output") is None and self._memorized["GlobalOutput"] is not None:
                 document["global_output"] = self._memorized["GlobalOutput"]
-            ddg.apply_setup(document)
-            return document
+            self._apply_and_keep(ddg, document, verify=True)
 
-        document = self._use(apply)
+        self._use(apply)
         self._forget_status()
+
+    def _apply_and_keep(self, ddg: Varek, document: Dict[str, Any], verify: bool) -> None:
+        """Applies `document` and memorizes what the instrument took, failed or not; a
+        value it may or may not have taken (its reply lost) becomes unknown."""
+        try:
+            ddg.apply_setup(document, verify=verify)
+        except VarekApplyError as failure:
+            self._keep(failure.taken, failure.uncertain)
+            raise
+        self._keep(document, {})
+
+    def _keep(self, taken: Dict[str, Any], uncertain: Dict[str, Any]) -> None:
         for name, (group, key) in _MEMORIZED_IN_SETUP.items():
-            value = _get(document, group, key)
-            if value is not None:
-                self._memorized[name] = value
+            if _get(uncertain, group, key) is not None:
+                self._memorized[name] = None
+            elif _get(taken, group, key) is not None:
+                self._memorized[name] = _get(taken, group, key)
 
 
 # Where a setup document keeps each memorized attribute: (the objects on the way, the key).
@@ -185,17 +197,20 @@ def _add_channel_attribute(namespace: Dict[str, Any], kind: str, channel: int) -
                        "status block")
 
 
-def _add_memorized_attribute(namespace: Dict[str, Any], name: str, dtype: Any, apply: Callable[[Varek, Any], None],
-                             doc: str, **limits_of_value: Any) -> None:
+def _add_memorized_attribute(namespace: Dict[str, Any], name: str, dtype: Any, doc: str,
+                             **limits_of_value: Any) -> None:
+    """An attribute kept by the device, written as the field of a setup document
+    that _MEMORIZED_IN_SETUP names for it."""
     def read(self: "VarekDelayGenerator") -> Any:
         value = self._memorized[name]
-        if value is None:  # never written: no value to give, and Tango says so
+        if value is None:  # never written, or its reply lost: no value to give, and Tango says so
             return dtype_default(dtype), time.time(), AttrQuality.ATTR_INVALID
         return value
 
     def write(self: "VarekDelayGenerator", value: Any) -> None:
-        self._use(lambda ddg: apply(ddg, value))
-        self._memorized[name] = value
+        document: Dict[str, Any] = {"varek_setup": 1}
+        _put(document, *_MEMORIZED_IN_SETUP[name], bool(value) if dtype == tango.DevBoolean else int(value))
+        self._use(lambda ddg: self._apply_and_keep(ddg, document, verify=False))
 
     _add_attribute(namespace, name, read, write, dtype=dtype, memorized=True, hw_memorized=True,
                    doc=doc + " The instrument cannot report it: reading returns the value last written.",
@@ -218,13 +233,11 @@ def _class_namespace() -> Dict[str, Any]:
         for kind in ("Delay", "PulseWidth"):
             _add_channel_attribute(namespace, kind, channel)
         _add_memorized_attribute(namespace, f"Output{channel}", tango.DevBoolean,
-                                 lambda ddg, on, channel=channel: ddg.set_output_channel(channel, bool(on)),
                                  f"Channel {channel}'s output enable.")
-    _add_memorized_attribute(namespace, "GlobalOutput", tango.DevBoolean,
-                             lambda ddg, on: ddg.set_global_output(bool(on)), "The global output enable.")
+    _add_memorized_attribute(namespace, "GlobalOutput", tango.DevBoolean, "The global output enable.")
     last_mode = _LIMITS.trigger_mode_count - 1
-    _add_memorized_attribute(namespace, "TriggerMode", tango.DevLong, lambda ddg, mode: ddg.set_trigger(int(mode)),
-                             f"The trigger mode, 0 to {last_mode}.", min_value=0, max_value=last_mode)
+    _add_memorized_attribute(namespace, "TriggerMode", tango.DevLong, f"The trigger mode, 0 to {last_mode}.",
+                             min_value=0, max_value=last_mode)
 
     def read_frequency(self: "VarekDelayGenerator") -> float:
         return self._status_now().internal_trigger_freq

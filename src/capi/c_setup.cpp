@@ -39,26 +39,36 @@ std::int32_t varekx_read_setup(VarekHandle handle, const char* unit, char* buffe
 }
 
 std::int32_t varekx_apply_setup(VarekHandle handle, const char* document, std::int32_t verify, char* report,
-                                std::int32_t report_size) {
+                                std::int32_t report_size, char* taken, std::int32_t taken_size, char* uncertain,
+                                std::int32_t uncertain_size) {
     if (handle == nullptr) return VAREK_NULL_HANDLE;
     try {
         VarekDDG& device = *varek::ToConnection(handle);
+        VarekAppliedSetup applied;
+        // Whatever the result, the host learns what the instrument now holds
+        // as far as this apply knows: nothing for a refused document.
+        auto tell_applied = [&](std::int32_t result) {
+            varek::WriteHostText(VarekSetupText(applied.taken), taken, taken_size);
+            varek::WriteHostText(VarekSetupText(applied.uncertain), uncertain, uncertain_size);
+            return result;
+        };
         VarekSetup setup;
         const std::string refusal = VarekParseSetup(TextOf(document), &setup);
         if (!refusal.empty()) {
             varek::WriteHostText(refusal, report, report_size);
-            return VAREK_FAILED;
+            return tell_applied(VAREK_FAILED);
         }
         VarekSetup found;
-        if (!VarekApplySetup(device, setup) || (verify != 0 && !VarekReadSetup(device, &found))) {
+        if (!VarekApplySetup(device, setup, std::nullopt, &applied) ||
+            (verify != 0 && !VarekReadSetup(device, &found))) {
             varek::WriteHostText(VarekDescribeOutcome(device.LastExchange()), report, report_size);
-            return VAREK_FAILED;
+            return tell_applied(VAREK_FAILED);
         }
         std::string differences;
         for (const VarekSetupDifference& d : VarekCompareSetups(setup, found))
             differences += d.path + "\t" + d.wanted + "\t" + d.found + "\n";
         varek::WriteHostText(differences, report, report_size);
-        return differences.empty() ? VAREK_OK : VAREKX_SETUP_DIFFERS;
+        return tell_applied(differences.empty() ? VAREK_OK : VAREKX_SETUP_DIFFERS);
     } catch (...) {
         varek::WriteHostText(kNoMemory, report, report_size);
         return VAREK_FAILED;

@@ -9,7 +9,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "python")
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 from fake_device_tree import build_fake_device_tree  # noqa: E402
 from sim_process import SimControl  # noqa: E402
-from varek import (Outcome, PortInfo, TimingConfig, Varek, VarekArgumentError, VarekError,  # noqa: E402
+from varek import (Outcome, PortInfo, TimingConfig, Varek, VarekApplyError, VarekArgumentError, VarekError,  # noqa: E402
                    VarekOpenError, check_setup, limits, list_ports)
 
 PORT = os.environ["VAREK_SIM_C_PORT"]
@@ -140,6 +140,17 @@ class VarekModuleTest(unittest.TestCase):
             with self.assertRaises(VarekError) as differs:
                 ddg.apply_setup('{"varek_setup": 1, "channels": {"2": {"pulse_width": 9}}}')
             self.assertIn("channels.2.pulse_width: sent 9, read 0", str(differs.exception))
+            self.assertEqual(differs.exception.taken["channels"]["2"]["pulse_width"], 9)
+            # The output goes off before the timing; the delay's reply is lost, though the instrument took it.
+            sim.command("fault")
+            sim.command("fault silent")
+            with self.assertRaises(VarekApplyError) as lost:
+                ddg.apply_setup({"varek_setup": 1, "global_output": True, "channels": {"5": {"delay": 50}}})
+            self.assertEqual(lost.exception.outcome, Outcome.NOTHING_ARRIVED)
+            self.assertEqual(lost.exception.taken["global_output"], False)
+            self.assertEqual(lost.exception.uncertain["channels"]["5"]["delay"], 50)
+            self.assertIsNone(lost.exception.uncertain["global_output"])
+            self.assertEqual((sim.state()["global"], sim.state()["delay5"]), ("0", "5000"))
             sim.command("fault silent")
             with self.assertRaises(VarekError) as silent:
                 ddg.read_setup()

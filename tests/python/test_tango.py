@@ -138,6 +138,28 @@ class TangoDeviceTest(unittest.TestCase):
         self.assertIn("channels.2.delay: given twice", refused.exception.args[0].desc)
         self.assertEqual(self.state()["delay2"], "22200")
 
+    def test_a_value_whose_reply_was_lost_reads_as_unknown(self):
+        d = self.device
+        d.Output3 = True
+        self.command("fault refuse")
+        with self.assertRaises(tango.DevFailed):
+            d.Output3 = False
+        self.assertEqual((d.Output3, self.state()["on3"]), (True, "1"), "refused: as it was")
+        self.device.Init()
+        self.command("fault silent")
+        with self.assertRaises(tango.DevFailed):
+            d.Output3 = False
+        self.assertEqual(d.read_attribute("Output3").quality, tango.AttrQuality.ATTR_INVALID)
+        self.assertEqual(self.state()["on3"], "0", "the instrument took it")
+        self.device.Init()
+        # A setup stopped after the global output went off leaves it known as off.
+        d.GlobalOutput = True
+        self.command("fault")
+        self.command("fault refuse")
+        with self.assertRaises(tango.DevFailed):
+            d.ApplySetup('{"varek_setup": 1, "channels": {"3": {"delay": 3}}}')
+        self.assertEqual((d.GlobalOutput, self.state()["global"]), (False, "0"))
+
     def test_the_declared_unit_is_the_timing_attributes_unit(self):
         self.assertEqual(self.device.get_attribute_config("Delay3").unit, "1ns")
         self.assertEqual(self.device.get_attribute_config("PulseWidth8").unit, "1ns")
