@@ -39,8 +39,8 @@ std::int32_t varekx_read_setup(VarekHandle handle, const char* unit, char* buffe
 }
 
 std::int32_t varekx_apply_setup(VarekHandle handle, const char* document, std::int32_t verify, char* report,
-                                std::int32_t report_size, char* taken, std::int32_t taken_size, char* uncertain,
-                                std::int32_t uncertain_size) {
+                                std::int32_t report_size, char* taken, std::int32_t taken_size,
+                                char* uncertain, std::int32_t uncertain_size) {
     if (handle == nullptr) return VAREK_NULL_HANDLE;
     try {
         VarekDDG& device = *varek::ToConnection(handle);
