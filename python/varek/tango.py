@@ -127,10 +127,26 @@ class _DeviceLogic:
             # off while the timing changes and back on after.
             if document.get("global_output") is None and self._memorized["GlobalOutput"] is not None:
                 document["global_output"] = self._memorized["GlobalOutput"]
-            self._apply_and_keep(ddg, document, verify=True)
+            try:
+                self._apply_and_keep(ddg, document, verify=True)
+            finally:
+                self._store_memorized()
 
         self._use(apply)
         self._forget_status()
+
+    def _store_memorized(self) -> None:
+        """Stores the memorized values where Tango restores them from at a restart
+        (each attribute's property __value, as a client's write stores it), so that
+        a setup applied by command comes back like one written attribute by attribute."""
+        values = {name: {"__value": [_memorized_text(value)]}
+                  for name, value in self._memorized.items() if value is not None}
+        if not values:
+            return
+        try:
+            tango.Util.instance().get_database().put_device_attribute_property(self.get_name(), values)
+        except tango.DevFailed as failure:  # a device run without a database keeps nothing
+            self.warn_stream(f"the memorized values could not be stored: {failure.args[0].desc}")
 
     def _apply_and_keep(self, ddg: Varek, document: Dict[str, Any], verify: bool) -> None:
         """Applies `document` and memorizes what the instrument took, failed or not; a
@@ -154,6 +170,11 @@ class _DeviceLogic:
 _MEMORIZED_IN_SETUP: Dict[str, Any] = {"TriggerMode": (("trigger",), "mode"), "GlobalOutput": ((), "global_output")}
 _MEMORIZED_IN_SETUP.update({f"Output{c}": (("channels", str(c)), "output")
                             for c in range(1, _LIMITS.channel_count + 1)})
+
+
+def _memorized_text(value: Any) -> str:
+    """A memorized value as Tango stores it: true/false, or the number."""
+    return ("true" if value else "false") if isinstance(value, bool) else str(value)
 
 
 def _get(document: Any, group: tuple, key: str) -> Any:
