@@ -485,7 +485,7 @@ class Varek:
         operation = f"apply_setup() on {self._port}"
         if code == NULL_HANDLE:
             raise VarekError(operation, code, reason, self._port)
-        applied = (json.loads(taken.value.decode()), json.loads(uncertain.value.decode()))
+        applied = tuple(json.loads(buffer.value.decode() or "{}") for buffer in (taken, uncertain))
         if code == _SETUP_DIFFERS:
             fields = [line.split("\t") for line in reason.splitlines()]
             differences = "; ".join(f"{path}: sent {sent}, read {read}" for path, sent, read in fields)
