@@ -160,10 +160,11 @@ class _DeviceLogic:
 
     def _keep(self, taken: Dict[str, Any], uncertain: Dict[str, Any]) -> None:
         for name, (group, key) in _MEMORIZED_IN_SETUP.items():
+            value = _get(taken, group, key)
             if _get(uncertain, group, key) is not None:
                 self._memorized[name] = None
-            elif _get(taken, group, key) is not None:
-                self._memorized[name] = _get(taken, group, key)
+            elif value is not None:
+                self._memorized[name] = value
 
 
 # Where a setup document keeps each memorized attribute: (the objects on the way, the key).
@@ -225,7 +226,7 @@ def _add_memorized_attribute(namespace: Dict[str, Any], name: str, dtype: Any, d
     def read(self: "VarekDelayGenerator") -> Any:
         value = self._memorized[name]
         if value is None:  # never written, or its reply lost: no value to give, and Tango says so
-            return dtype_default(dtype), time.time(), AttrQuality.ATTR_INVALID
+            return _dtype_default(dtype), time.time(), AttrQuality.ATTR_INVALID
         return value
 
     def write(self: "VarekDelayGenerator", value: Any) -> None:
@@ -238,7 +239,7 @@ def _add_memorized_attribute(namespace: Dict[str, Any], name: str, dtype: Any, d
                    **limits_of_value)
 
 
-def dtype_default(dtype: Any) -> Any:
+def _dtype_default(dtype: Any) -> Any:
     """The value an ATTR_INVALID reading carries, which clients do not use."""
     return False if dtype == tango.DevBoolean else 0
 

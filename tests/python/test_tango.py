@@ -18,6 +18,7 @@ import tango  # noqa: E402
 from tango.test_context import DeviceTestContext  # noqa: E402
 
 from sim_process import SimProcess  # noqa: E402
+from tango_round_trip import write_and_read_back_every_attribute  # noqa: E402
 from varek.tango import VarekDelayGenerator  # noqa: E402
 
 
@@ -52,20 +53,7 @@ class TangoDeviceTest(unittest.TestCase):
 
     def test_every_attribute_written_and_read_back(self):
         d = self.device
-        for channel in range(1, 9):
-            d.write_attribute(f"Delay{channel}", 1000 * channel)
-            d.write_attribute(f"PulseWidth{channel}", 10 * channel)
-            d.write_attribute(f"Output{channel}", channel % 2 == 0)
-        d.InternalTriggerFrequency = 2000.0
-        d.GlobalOutput = True
-        d.TriggerMode = 2
-        for channel in range(1, 9):
-            self.assertEqual(d.read_attribute(f"Delay{channel}").value, 1000 * channel)
-            self.assertEqual(d.read_attribute(f"PulseWidth{channel}").value, 10 * channel)
-            self.assertEqual(d.read_attribute(f"Output{channel}").value, channel % 2 == 0)
-        self.assertEqual(d.InternalTriggerFrequency, 2000.0)
-        self.assertTrue(d.GlobalOutput)
-        self.assertEqual(d.TriggerMode, 2)
+        write_and_read_back_every_attribute(self, d, 1000, 10, lambda channel: channel % 2 == 0, 2000.0, 2)
         self.assertEqual(d.Temperature, 25.0)
         d.Fire()
         state = self.state()

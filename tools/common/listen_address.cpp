@@ -21,4 +21,9 @@ ListenAddress ParseListenAddress(const std::string& option, const std::string& v
     return address;
 }
 
+std::string HostAndPort(const std::string& host, unsigned short port) {
+    const bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 }  // namespace varek::tools

@@ -15,6 +15,9 @@ struct ListenAddress {
 // `value` of `option` as HOST:PORT; throws UsageError naming the option.
 ListenAddress ParseListenAddress(const std::string& option, const std::string& value);
 
+// HOST:PORT as the user writes it, an IPv6 address in brackets: [::1]:8470.
+std::string HostAndPort(const std::string& host, unsigned short port);
+
 }  // namespace varek::tools
 
 #endif

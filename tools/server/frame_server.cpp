@@ -7,6 +7,7 @@
 #include <set>
 
 #include "event_log.h"
+#include "listen_address.h"
 #include "listener.h"
 #include "request_assembler.h"
 
@@ -69,7 +70,7 @@ private:
             garbage_logged_ = true;
             boost::system::error_code ignored;
             const tcp::endpoint peer = socket_.remote_endpoint(ignored);
-            LogEvent("frame client " + peer.address().to_string() + ":" + std::to_string(peer.port()) +
+            LogEvent("frame client " + varek::tools::HostAndPort(peer.address().to_string(), peer.port()) +
                      " sent " + std::to_string(garbage) +
                      " bytes that are no request frame (skipped): is it using the "
                      "library, over socket://?");

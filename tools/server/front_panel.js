@@ -132,7 +132,7 @@ let lastInstrument;
 function drawDiagram(instrument) {
   const channels = instrument.channels;
   const svg = document.getElementById("diagram");
-  while (svg.firstChild) svg.removeChild(svg.firstChild);
+  svg.replaceChildren();
   const width = Math.max(300, svg.getBoundingClientRect().width);
   const left = 80, right = width - 20, top = 20, rowHeight = 30;
   const end = Math.max(1, ...channels.map(ch => ch.delay + ch.pulse_width));
@@ -167,7 +167,7 @@ function drawDiagram(instrument) {
 // scaled to its own range, with that range written beside it.
 function drawTemperature(history) {
   const svg = document.getElementById("temperature-chart");
-  while (svg.firstChild) svg.removeChild(svg.firstChild);
+  svg.replaceChildren();
   if (history.length === 0) return;
   const width = Math.max(200, svg.getBoundingClientRect().width), height = 60, left = 110, right = width - 10;
   const now = history[history.length - 1][0], span = 600;

@@ -3,6 +3,9 @@
 #include <boost/asio/post.hpp>
 #include <string>
 
+#include "listen_address.h"
+#include "network_filter.h"
+
 namespace varek::server {
 
 namespace {
@@ -119,10 +122,8 @@ void HttpSession::OnRead(beast::error_code error) {
     api_request.authorization = std::string(request[http::field::authorization]);
     beast::error_code ignored;
     const tcp::endpoint peer = stream_.socket().remote_endpoint(ignored);
-    api_request.peer = peer.address().to_string() + ":" + std::to_string(peer.port());
-    api_request.from_loopback =
-        peer.address().is_loopback() || (peer.address().is_v6() && peer.address().to_v6().is_v4_mapped() &&
-                                         peer.address().to_v6().to_v4().is_loopback());
+    api_request.peer = varek::tools::HostAndPort(peer.address().to_string(), peer.port());
+    api_request.from_loopback = IsLoopbackClient(peer.address());
     ticket_ = std::make_shared<JobTicket>(arrived_ + kRequestDeadline);
     api_request.ticket = ticket_;
     state_ = State::Waiting;

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "exclusive_address.h"
+#include "listen_address.h"
 
 namespace varek::server {
 
@@ -19,8 +20,7 @@ unsigned short Listen(tcp::acceptor& acceptor, const std::string& address, unsig
     if (!error) ClaimAddressAlone(acceptor, error);
     if (!error) acceptor.bind(endpoint, error);
     if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
-    const bool v6 = address.find(':') != std::string::npos;
-    const std::string named = (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+    const std::string named = varek::tools::HostAndPort(address, port);
     if (AddressTaken(error)) {
         throw std::runtime_error(failure + " " + named + ": another program listens on " + named +
                                  " (another varek-server?); stop it, or choose another address");

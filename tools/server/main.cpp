@@ -11,6 +11,7 @@
 #include "frame_server.h"
 #include "http_server.h"
 #include "instrument_service.h"
+#include "listen_address.h"
 #include "port_option.h"
 #include "routes.h"
 #include "server_metrics.h"
@@ -26,11 +27,6 @@ using namespace varek::tools;
 
 // Once asked to stop, the server waits this long at most for answers to go out.
 constexpr std::chrono::seconds kShutdownGrace{5};
-
-std::string HostAndPort(const std::string& host, unsigned short port) {
-    const bool v6 = host.find(':') != std::string::npos;
-    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
 
 int Run(int argc, char** argv) {
     const ServerOptions options = ParseOptions(argc, argv);

@@ -11,6 +11,10 @@
 
 namespace varek::server {
 
+// Whether a client connects from this machine, an IPv4 client of a
+// dual-stack listener included.
+bool IsLoopbackClient(const boost::asio::ip::address& address);
+
 class NetworkFilter {
 public:
     // Loopback addresses only.
