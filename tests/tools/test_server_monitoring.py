@@ -100,6 +100,18 @@ class MonitoringTest(unittest.TestCase):
         self.assertEqual(len(refused), 6, log)
         self.assertTrue(refused[-1].endswith("not the token (and 35 more like it, not logged)"), refused[-1])
 
+    def test_a_setting_whose_reply_was_lost_is_logged_as_unknown(self):
+        setup = self.start("--poll", "0")
+        setup.sim.control.command("fault silent")
+        request = urllib.request.Request(f"http://127.0.0.1:{setup.port}/api/v1/channels/4", method="PUT",
+                                         data=b'{"enabled": true}', headers={"Content-Type": "application/json"})
+        with self.assertRaises(urllib.error.HTTPError) as failed:
+            urllib.request.urlopen(request, timeout=10)
+        self.assertEqual(failed.exception.code, 502)
+        code, log = setup.stop()
+        self.assertRegex(log, TIMESTAMP + r" channels\.4\.output is unknown until set again: "
+                                          r"its request failed after it went out")
+
     def test_another_program_on_the_listen_address_is_named(self):
         setup = self.start()
         second = subprocess.run([SERVER, "--port", "sim", "--listen", f"127.0.0.1:{setup.port}"],
