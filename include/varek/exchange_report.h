@@ -29,6 +29,7 @@ enum class VarekOutcome : std::int32_t {
     BadChecksum,          // a whole frame whose checksum is wrong
     PayloadTooShort,      // a query's reply decoded but carries too little
     Refused,              // a control request's reply decoded and says no
+    LineKeepsSending,     // nothing sent: the line did not fall quiet before the request
 };
 
 // One read that brought bytes: `size` bytes at `offset` in `received`,
@@ -40,6 +41,9 @@ struct VarekChunk {
 };
 
 struct VAREK_API VarekExchangeReport {
+    // How many of the first and of the last noise bytes before a reply are kept.
+    static constexpr std::uint32_t KEPT_NOISE_BYTES = 2048;
+
     // The connection's port and baud rate as last opened (kept across
     // operations), for messages that name them.
     std::string port;
@@ -50,10 +54,28 @@ struct VAREK_API VarekExchangeReport {
     std::string rejection;      // ArgumentRejected: which argument, and its limits
     std::int32_t timeout_ms = 0;
 
-    std::vector<std::uint8_t> request;   // the request frame, as written
-    std::int32_t bytes_written = 0;      // negative when the write failed outright
-    std::vector<std::uint8_t> received;  // every byte read, in order
-    std::vector<VarekChunk> chunks;
+    std::vector<std::uint8_t> request;  // the request frame, as written
+    std::int32_t bytes_written = 0;     // negative when the write failed outright
+    // The bytes read, in order: all of a reply frame, and of the noise before
+    // it the first and the last few KiB, so that a line that babbles cannot
+    // make the record grow. The noise not kept came between received[omitted_at - 1]
+    // and received[omitted_at], in `reads_omitted` reads of its own.
+    std::vector<std::uint8_t> received;
+    std::vector<VarekChunk> chunks;  // the reads that brought the bytes kept
+    std::uint64_t received_omitted = 0;
+    std::uint32_t omitted_at = 0;
+    std::uint64_t reads_omitted = 0;
+    // Telnet commands that came while the reply was awaited (rfc2217://),
+    // which bring no line bytes.
+    std::uint64_t telnet_bytes = 0;
+    // Bytes dropped before the request while waiting for the line to fall
+    // quiet, and how long that wait took.
+    std::uint64_t discarded_bytes = 0;
+    std::uint32_t quiet_wait_ms = 0;
+    // Set when an exchange failed after its request went out, so that its
+    // reply may still be on its way: the next exchange first waits for the
+    // line to fall quiet. Kept from one operation to the next; an Open clears it.
+    bool reply_may_follow = false;
 
     std::int32_t noise_bytes = 0;         // bytes before the frame head
     std::int32_t length_field = -1;       // -1 until both length bytes arrived
@@ -67,12 +89,20 @@ struct VAREK_API VarekExchangeReport {
     std::uint16_t reply_param = 0;  // Refused
 
     bool failed() const { return outcome != VarekOutcome::Succeeded; }
+    // Every byte that arrived while the reply was awaited, kept or not.
+    std::uint64_t ReceivedTotal() const { return received.size() + received_omitted; }
     // The reply frame as received (from its head on), empty without a head.
     std::vector<std::uint8_t> ReplyFrame() const;
-    // Forgets the last operation, keeping the port, the baud rate and the
-    // buffers' room, so that recording an exchange allocates nothing.
+    // Forgets the last operation, keeping the port, the baud rate, whether a
+    // reply may follow and the buffers' room, so that recording an exchange
+    // allocates nothing.
     void Begin(std::int32_t timeout);
+    // Records one read of `count` bytes, `at_ms` after the request. While the
+    // reply's head is still hunted (`noise`), the middle of a long run of
+    // bytes is dropped, keeping its first and last bytes and counting the rest.
+    void KeepRead(std::uint32_t at_ms, const std::uint8_t* bytes, std::uint32_t count, bool noise);
 };
+
 
 // Why the operation of `report` failed, in words that name the port, what was
 // seen and what to check; empty when it succeeded.

@@ -93,8 +93,13 @@ public:
 
     // Discards every byte received and not yet read, and ends a read in
     // progress. On an RFC 2217 line the terminal server also drops what it
-    // has received from the instrument and not yet sent on.
-    void DiscardInput();
+    // has received from the instrument and not yet sent on. False when a
+    // network line kept sending for as long as a purge may take, so that it
+    // could not be emptied; a serial device is emptied at once.
+    bool DiscardInput();
+    // The bytes of Telnet commands an RFC 2217 line has received since it
+    // opened, which carry none of the line's own bytes; 0 on other ports.
+    std::uint64_t TelnetBytesReceived() const;
 
 private:
     // The serial device's own side of the methods above.

@@ -95,6 +95,7 @@ VAREK_API int32_t varekx_check_argument(int32_t argument, int64_t whole, double 
 #define VAREKX_OUTCOME_BAD_CHECKSUM 12           /* a whole frame with a wrong checksum */
 #define VAREKX_OUTCOME_PAYLOAD_TOO_SHORT 13      /* a query's reply that carries too little */
 #define VAREKX_OUTCOME_REFUSED 14                /* the instrument said no */
+#define VAREKX_OUTCOME_LINE_KEEPS_SENDING 15     /* nothing sent: the line did not fall quiet */
 
 /* The last operation's outcome on HANDLE, one of VAREKX_OUTCOME_*; -1 for a
  * null handle. */

@@ -62,6 +62,7 @@ class Outcome(enum.IntEnum):
     BAD_CHECKSUM = 12
     PAYLOAD_TOO_SHORT = 13
     REFUSED = 14
+    LINE_KEEPS_SENDING = 15
 
 
 def _outcome(number: int) -> Optional[Outcome]:

@@ -13,10 +13,22 @@ static_assert(VarekDDG::CHANNEL_COUNT == sizeof(VarekxStatus{}.delay) / sizeof(s
               "one entry a channel in the C record");
 
 // The C names of the outcomes are VarekOutcome's numbers.
-static_assert(VAREKX_OUTCOME_UNFINISHED == static_cast<int>(VarekOutcome::Unfinished) &&
+static_assert(VAREKX_OUTCOME_SUCCEEDED == static_cast<int>(VarekOutcome::Succeeded) &&
+                  VAREKX_OUTCOME_UNFINISHED == static_cast<int>(VarekOutcome::Unfinished) &&
+                  VAREKX_OUTCOME_OPEN_FAILED == static_cast<int>(VarekOutcome::OpenFailed) &&
+                  VAREKX_OUTCOME_NOT_OPEN == static_cast<int>(VarekOutcome::NotOpen) &&
                   VAREKX_OUTCOME_ARGUMENT_REJECTED == static_cast<int>(VarekOutcome::ArgumentRejected) &&
+                  VAREKX_OUTCOME_WRITE_INCOMPLETE == static_cast<int>(VarekOutcome::WriteIncomplete) &&
                   VAREKX_OUTCOME_READ_FAILED == static_cast<int>(VarekOutcome::ReadFailed) &&
-                  VAREKX_OUTCOME_REFUSED == static_cast<int>(VarekOutcome::Refused),
+                  VAREKX_OUTCOME_NOTHING_ARRIVED == static_cast<int>(VarekOutcome::NothingArrived) &&
+                  VAREKX_OUTCOME_NO_FRAME_HEAD == static_cast<int>(VarekOutcome::NoFrameHead) &&
+                  VAREKX_OUTCOME_FRAME_INCOMPLETE == static_cast<int>(VarekOutcome::FrameIncomplete) &&
+                  VAREKX_OUTCOME_LENGTH_FIELD_TOO_SMALL == static_cast<int>(VarekOutcome::LengthFieldTooSmall) &&
+                  VAREKX_OUTCOME_BAD_TAIL == static_cast<int>(VarekOutcome::BadTail) &&
+                  VAREKX_OUTCOME_BAD_CHECKSUM == static_cast<int>(VarekOutcome::BadChecksum) &&
+                  VAREKX_OUTCOME_PAYLOAD_TOO_SHORT == static_cast<int>(VarekOutcome::PayloadTooShort) &&
+                  VAREKX_OUTCOME_REFUSED == static_cast<int>(VarekOutcome::Refused) &&
+                  VAREKX_OUTCOME_LINE_KEEPS_SENDING == static_cast<int>(VarekOutcome::LineKeepsSending),
               "the outcomes' C numbers follow VarekOutcome");
 
 const char kNoMemory[] = "out of memory while describing the failure";

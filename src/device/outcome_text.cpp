@@ -5,6 +5,7 @@
 
 #include "net/network_address.h"
 #include "net/network_line.h"
+#include "protocol/quiet_line.h"
 #include "varek/exchange_report.h"
 #include "varek/varek_ddg.h"
 
@@ -90,6 +91,10 @@ std::string Within(const VarekExchangeReport& report) {
     return "within " + std::to_string(report.timeout_ms) + " ms";
 }
 
+std::string TelnetCommands(const VarekExchangeReport& report) {
+    return std::to_string(report.telnet_bytes) + " bytes of Telnet commands";
+}
+
 }  // namespace
 
 std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
@@ -135,18 +140,29 @@ std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
         return "nothing arrived from " + port + " " + Within(report) +
                ": is the instrument on, and on this port?";
     case VarekOutcome::NoFrameHead: {
+        const std::uint64_t total = report.ReceivedTotal();
+        if (total == 0) {
+            return "bytes arrived from " + port + " " + Within(report) +
+                   ", but no frame: " + TelnetCommands(report) +
+                   " and no line bytes: is the terminal server's port connected to the instrument?";
+        }
         const std::size_t shown = report.received.size() < 16 ? report.received.size() : 16;
-        return std::to_string(report.received.size()) + " bytes arrived from " + port +
+        return std::to_string(total) + " bytes arrived from " + port +
                " but no frame (first bytes: " + VarekHex(report.received.data(), shown) +
-               (report.received.size() > shown ? " ..." : "") + "): is it at " + std::to_string(report.baud) +
-               " baud, and is this the instrument?";
+               (total > shown ? " ..." : "") + ")" +
+               (report.telnet_bytes > 0 ? ", and " + TelnetCommands(report) : std::string()) + ": is it at " +
+               std::to_string(report.baud) + " baud, and is this the instrument?";
     }
-    case VarekOutcome::FrameIncomplete:
+    case VarekOutcome::FrameIncomplete: {
+        const std::string telnet =
+            report.telnet_bytes > 0 ? " (and " + TelnetCommands(report) + ")" : std::string();
         if (report.frame_size == 0) {
-            return "incomplete reply from " + port + ": a frame head but not its length " + Within(report);
+            return "incomplete reply from " + port + ": a frame head but not its length " + Within(report) +
+                   telnet;
         }
         return "incomplete reply from " + port + ": " + std::to_string(report.frame_received) + " of " +
-               std::to_string(report.frame_size) + " bytes " + Within(report);
+               std::to_string(report.frame_size) + " bytes " + Within(report) + telnet;
+    }
     case VarekOutcome::LengthFieldTooSmall:
         return "damaged reply from " + port + ": length field " + std::to_string(report.length_field) +
                ", below the smallest frame's 6";
@@ -166,6 +182,11 @@ std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
     case VarekOutcome::Refused:
         return "the instrument on " + port + " refused " + OperationName(report) + " (reply parameter " +
                Hex4(report.reply_param) + ")";
+    case VarekOutcome::LineKeepsSending:
+        return "nothing sent: the line from " + port + " keeps sending (" +
+               std::to_string(report.discarded_bytes) + " bytes in " + std::to_string(report.quiet_wait_ms) +
+               " ms) and did not fall quiet for " + std::to_string(varek::kQuietLineMs) +
+               " ms, so a reply could not be told from stale bytes: is another device or program sending on it?";
     }
     return "the operation on " + port + " failed";
 }
@@ -187,6 +208,7 @@ const char* VarekOutcomeName(VarekOutcome outcome) {
     case VarekOutcome::BadChecksum: return "bad_checksum";
     case VarekOutcome::PayloadTooShort: return "payload_too_short";
     case VarekOutcome::Refused: return "refused";
+    case VarekOutcome::LineKeepsSending: return "line_keeps_sending";
     }
     return "unknown";
 }

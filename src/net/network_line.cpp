@@ -15,15 +15,20 @@ using Clock = std::chrono::steady_clock;
 // connection that cannot take them this fast is as good as gone.
 constexpr std::int32_t kControlSendMs = 1000;
 
-bool SendAll(NativePortHandle socket, const std::vector<std::uint8_t>& bytes) {
+bool SendAll(NativePortHandle socket, const std::vector<std::uint8_t>& bytes, std::int32_t timeout_ms) {
     if (bytes.empty()) return true;
     const auto size = static_cast<std::int32_t>(bytes.size());
-    return Send(socket, bytes.data(), size, kControlSendMs) == size;
+    return Send(socket, bytes.data(), size, timeout_ms) == size;
 }
 
 std::int32_t RemainingMs(Clock::time_point end) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
     return left > 0 ? static_cast<std::int32_t>(left) : 0;
+}
+
+// The wait for control bytes within a wait of `timeout_ms` (negative: none).
+std::int32_t ControlSendMs(std::int32_t timeout_ms) {
+    return timeout_ms < 0 || timeout_ms > kControlSendMs ? kControlSendMs : timeout_ms;
 }
 
 }  // namespace
@@ -47,7 +52,7 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkAddress& address, st
     const NativePortHandle socket = Connect(address.host, address.port, kConnectTimeoutMs, error);
     if (socket == NoSocket()) return nullptr;
     std::unique_ptr<NetworkLine> line(new NetworkLine(socket, telnet));
-    if (telnet && (!line->AgreeOnComPort(error) || !SendAll(socket, settings))) {
+    if (telnet && (!line->AgreeOnComPort(error) || !SendAll(socket, settings, kControlSendMs))) {
         if (error.failure == VarekOpenFailure::None) error = {VarekOpenFailure::Other, 0};
         return nullptr;
     }
@@ -55,14 +60,14 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkAddress& address, st
 }
 
 bool NetworkLine::AgreeOnComPort(VarekOpenError& error) {
-    if (!SendAll(socket_, TelnetStream::Greeting())) return false;
+    if (!SendAll(socket_, TelnetStream::Greeting(), kControlSendMs)) return false;
     // Only the COM port option is waited for, and only this long: nothing
     // else a server may or may not answer (modem lines, above all) holds up
     // the open.
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kAgreementTimeoutMs);
     while (telnet_->agreement() == ComPortAgreement::Pending) {
         const std::int32_t left = RemainingMs(end);
-        if (left == 0 || ReceiveDecoded(left) < 0) break;
+        if (left == 0 || ReceiveDecoded(left, ControlSendMs(left)) < 0) break;
     }
     line_.clear();  // whatever the line sent before it was set up is no reply of ours
     if (telnet_->agreement() == ComPortAgreement::Agreed) return true;
@@ -70,24 +75,29 @@ bool NetworkLine::AgreeOnComPort(VarekOpenError& error) {
     return false;
 }
 
-std::int32_t NetworkLine::ReceiveDecoded(std::int32_t timeout_ms) {
+std::int32_t NetworkLine::ReceiveDecoded(std::int32_t timeout_ms, std::int32_t answer_ms) {
     std::uint8_t wire[512];
     const std::int32_t got = Receive(socket_, wire, sizeof wire, timeout_ms);
     if (got <= 0) return got;
     std::vector<std::uint8_t> answers;
+    const std::size_t line_before = line_.size();
     telnet_->Take(wire, static_cast<std::size_t>(got), line_, answers);
-    return SendAll(socket_, answers) ? got : -1;
+    telnet_bytes_ += static_cast<std::uint64_t>(got) - (line_.size() - line_before);
+    return SendAll(socket_, answers, answer_ms) ? got : -1;
 }
 
 std::int32_t NetworkLine::Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (!telnet_) return Receive(socket_, buffer, count, timeout_ms);
     const bool unlimited = timeout_ms < 0;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeout_ms);
-    // Telnet commands alone bring no line bytes: wait on for those.
+    // Telnet commands alone bring no line bytes: wait on for those, but no
+    // longer than the read's own wait, however many commands come.
     while (line_.empty()) {
-        const std::int32_t got = ReceiveDecoded(unlimited ? -1 : RemainingMs(end));
+        const std::int32_t left = unlimited ? -1 : RemainingMs(end);
+        const std::int32_t got = ReceiveDecoded(left, ControlSendMs(left));
         if (got < 0) return -1;
         if (got == 0) return 0;  // the time-out passed
+        if (line_.empty() && !unlimited && RemainingMs(end) == 0) return 0;
     }
     const auto taken = static_cast<std::int32_t>(std::min(line_.size(), static_cast<std::size_t>(count)));
     std::copy_n(line_.begin(), taken, buffer);
@@ -110,14 +120,19 @@ std::int32_t NetworkLine::Write(const std::uint8_t* bytes, std::int32_t count, s
     return carried;
 }
 
-void NetworkLine::DiscardInput() {
+bool NetworkLine::DiscardInput() {
     std::uint8_t wire[512];
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kDiscardLimitMs);
     // Over Telnet the bytes are decoded, so that option requests among them
     // are answered, not lost with the line's bytes.
-    while ((telnet_ ? ReceiveDecoded(0) : Receive(socket_, wire, sizeof wire, 0)) > 0) {
+    bool emptied = false;
+    while (!emptied && Clock::now() < end) {
+        emptied = (telnet_ ? ReceiveDecoded(0, ControlSendMs(RemainingMs(end)))
+                           : Receive(socket_, wire, sizeof wire, 0)) <= 0;
     }
     line_.clear();
-    if (telnet_) SendAll(socket_, TelnetStream::PurgeReceived());
+    if (telnet_) SendAll(socket_, TelnetStream::PurgeReceived(), kControlSendMs);
+    return emptied;
 }
 
 }  // namespace varek::net

@@ -20,6 +20,9 @@ constexpr std::int32_t kConnectTimeoutMs = 3000;
 // An RFC 2217 server agrees to the COM port option within this long, or it
 // is not one.
 constexpr std::int32_t kAgreementTimeoutMs = 2000;
+// A purge empties what has arrived; a line that keeps sending for this long
+// while it does cannot be emptied.
+constexpr std::int32_t kDiscardLimitMs = 50;
 
 class NetworkLine {
 public:
@@ -40,20 +43,24 @@ public:
     std::int32_t Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
     std::int32_t Write(const std::uint8_t* bytes, std::int32_t count, std::int32_t timeout_ms);
     // Drops whatever has arrived; over RFC 2217 the access server drops what
-    // it holds for us too.
-    void DiscardInput();
+    // it holds for us too. False when bytes kept coming for kDiscardLimitMs.
+    bool DiscardInput();
+
+    std::uint64_t telnet_bytes_received() const { return telnet_bytes_; }
 
 private:
     NetworkLine(NativePortHandle socket, bool telnet);
     // Waits up to `timeout_ms` for bytes from the server and decodes them
-    // into `line_`, answering its option requests. The bytes received, 0
-    // when none came, -1 when the connection closed or failed.
-    std::int32_t ReceiveDecoded(std::int32_t timeout_ms);
+    // into `line_`, answering its option requests within `answer_ms`. The
+    // bytes received, 0 when none came, -1 when the connection closed or
+    // failed, or the answers could not go out in time.
+    std::int32_t ReceiveDecoded(std::int32_t timeout_ms, std::int32_t answer_ms);
     bool AgreeOnComPort(VarekOpenError& error);
 
     NativePortHandle socket_;
     std::optional<TelnetStream> telnet_;
     std::vector<std::uint8_t> line_;  // decoded line bytes not yet read
+    std::uint64_t telnet_bytes_ = 0;  // received bytes that were Telnet commands
 };
 
 }  // namespace varek::net

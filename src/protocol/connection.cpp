@@ -1,8 +1,12 @@
 // One connection: the port it owns, the request/response exchange, and the
 // record of how the last operation ended.
+#include <chrono>
+#include <thread>
+
 #include "protocol/frame_layout.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/line_platform.h"
+#include "protocol/quiet_line.h"
 #include "varek/varek_ddg.h"
 
 namespace {
@@ -19,6 +23,38 @@ std::string DisplayName(const PortNameChar* name) {
     return text.rfind(device_namespace, 0) == 0 ? text.substr(device_namespace.size()) : text;
 }
 
+// Whether the reply to the request of `report`, which failed, may still be
+// on its way: the request went out, or part of it, and no whole reply came.
+bool ReplyMayFollow(const VarekExchangeReport& report) {
+    switch (report.outcome) {
+    case VarekOutcome::WriteIncomplete: return report.bytes_written > 0;
+    case VarekOutcome::NothingArrived:
+    case VarekOutcome::NoFrameHead:
+    case VarekOutcome::FrameIncomplete:
+    case VarekOutcome::LengthFieldTooSmall:
+    case VarekOutcome::BadTail:
+    case VarekOutcome::BadChecksum: return true;
+    default: return false;
+    }
+}
+
+// Drops whatever arrived since the last exchange (a late or surplus reply),
+// so that it is not taken for the answer to the coming request. When a reply
+// may still be on its way, or a network line sends faster than it can be
+// emptied, the line must first fall quiet.
+bool PurgeInput(SerialPort& port, VarekExchangeReport& report) {
+    if (port.DiscardInput() && !report.reply_may_follow) return true;
+    const auto read = [&port](std::uint8_t* buffer, std::int32_t count, std::int32_t wait_ms) {
+        return port.Read(buffer, count, wait_ms);
+    };
+    const auto pause = [](std::int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    if (!varek::AwaitQuietLine(read, varek::TickCountMs, pause, report)) return false;
+    report.reply_may_follow = false;
+    if (port.DiscardInput()) return true;
+    report.outcome = VarekOutcome::LineKeepsSending;
+    return false;
+}
+
 }  // namespace
 
 VarekDDG::~VarekDDG() { Close(); }
@@ -27,6 +63,7 @@ bool VarekDDG::Open(const PortNameChar* port_name, std::int32_t baud) {
     last_exchange.Begin(0);
     last_exchange.port = DisplayName(port_name);
     last_exchange.baud = baud;
+    last_exchange.reply_may_follow = false;
     if (!port.Open(port_name, baud, 8, StopBits::One, Parity::None, last_exchange.open_error)) {
         last_exchange.outcome = VarekOutcome::OpenFailed;
         return false;
@@ -59,20 +96,26 @@ bool VarekDDG::SendFrame(std::uint8_t cmd, std::uint16_t param, const std::uint8
         return false;
     }
 
-    // Whatever arrived since the last exchange (a late or surplus reply) must
-    // not be taken for the answer to this request.
-    port.DiscardInput();
+    if (!PurgeInput(port, last_exchange)) return false;
     const auto request_size = static_cast<std::int32_t>(request.size());
     last_exchange.bytes_written = port.Write(request.data(), request_size, timeout_ms);
     if (last_exchange.bytes_written != request_size) {
         last_exchange.outcome = VarekOutcome::WriteIncomplete;
+        last_exchange.reply_may_follow = ReplyMayFollow(last_exchange);
         return false;
     }
     if (reply == nullptr) {
         last_exchange.outcome = VarekOutcome::Succeeded;
         return true;
     }
-    return RecvFrame(*reply, timeout_ms);
+    const std::uint64_t telnet_before = port.TelnetBytesReceived();
+    const bool received = RecvFrame(*reply, timeout_ms);
+    last_exchange.telnet_bytes = port.TelnetBytesReceived() - telnet_before;
+    // Telnet commands are bytes from the line too, though none of the reply's.
+    if (last_exchange.outcome == VarekOutcome::NothingArrived && last_exchange.telnet_bytes > 0)
+        last_exchange.outcome = VarekOutcome::NoFrameHead;
+    if (!received) last_exchange.reply_may_follow = ReplyMayFollow(last_exchange);
+    return received;
 }
 
 bool VarekDDG::SendFrameU32(std::uint8_t cmd, std::uint16_t param, const std::vector<std::uint32_t>& words,

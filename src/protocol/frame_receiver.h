@@ -4,6 +4,8 @@
 #ifndef VAREK_PROTOCOL_FRAME_RECEIVER_H
 #define VAREK_PROTOCOL_FRAME_RECEIVER_H
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -39,16 +41,18 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std
         report.outcome = outcome;
         return false;
     };
+    bool head_found = false;
     // One read, kept in the report when it brings bytes; false when it failed.
     auto read = [&](std::uint8_t* buffer, std::int32_t wanted, std::int32_t wait_ms, std::int32_t& got) {
         got = read_bytes(buffer, wanted, wait_ms);
         if (got < 0 || got > wanted) return false;
-        if (got > 0) {
-            report.chunks.push_back({now_ms() - start, static_cast<std::uint32_t>(report.received.size()),
-                                     static_cast<std::uint32_t>(got)});
-            report.received.insert(report.received.end(), buffer, buffer + got);
-        }
+        if (got > 0) report.KeepRead(now_ms() - start, buffer, static_cast<std::uint32_t>(got), !head_found);
         return true;
+    };
+    // Noise counts can pass what the report's field holds only on a line
+    // that babbles for minutes: they stop at its largest value.
+    auto noise_count = [](std::int64_t bytes) {
+        return static_cast<std::int32_t>(std::min<std::int64_t>(bytes, INT32_MAX));
     };
 
     // The hunt reads no further than a head could end its length field: up
@@ -56,12 +60,11 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std
     // the bytes a byte-by-byte hunt would, in fewer reads.
     std::uint8_t length_bytes[2] = {0, 0};
     std::int32_t length_received = 0;
-    std::int32_t hunted = 0;
+    std::int64_t hunted = 0;
     bool head_byte_seen = false;
-    bool head_found = false;
     while (!head_found) {
         if (deadline_passed()) {
-            report.noise_bytes = hunted;
+            report.noise_bytes = noise_count(hunted);
             return fail(hunted == 0 ? VarekOutcome::NothingArrived : VarekOutcome::NoFrameHead);
         }
         std::uint8_t chunk[4] = {};
@@ -72,7 +75,7 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std
                 length_bytes[length_received++] = chunk[i];
             } else if (head_byte_seen && chunk[i] == VarekDDG::FRAME_HEAD1) {
                 head_found = true;
-                report.noise_bytes = hunted + i - 1;
+                report.noise_bytes = noise_count(hunted + i - 1);
             } else {
                 // A repeated EB keeps the hunt armed: the later one may start the head.
                 head_byte_seen = chunk[i] == VarekDDG::FRAME_HEAD0;

@@ -72,10 +72,12 @@ std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count, s
     return WriteDevice(buffer, count, timeout_ms);
 }
 
-void SerialPort::DiscardInput() {
-    if (network != nullptr) {
-        network->DiscardInput();
-    } else if (IsOpen()) {
-        DiscardDeviceInput();
-    }
+bool SerialPort::DiscardInput() {
+    if (network != nullptr) return network->DiscardInput();
+    if (IsOpen()) DiscardDeviceInput();
+    return true;
+}
+
+std::uint64_t SerialPort::TelnetBytesReceived() const {
+    return network != nullptr ? network->telnet_bytes_received() : 0;
 }

@@ -35,9 +35,20 @@ std::string TraceText(const VarekExchangeReport& report) {
     if (!report.request.empty()) {
         text += "trace: request " + VarekHex(report.request.data(), report.request.size()) + "\n";
     }
+    if (report.discarded_bytes > 0 || report.quiet_wait_ms > 0) {
+        text += "trace: waited " + std::to_string(report.quiet_wait_ms) + " ms for the line to fall quiet, " +
+                std::to_string(report.discarded_bytes) + " bytes discarded\n";
+    }
     for (const VarekChunk& chunk : report.chunks) {
+        if (report.received_omitted > 0 && chunk.offset == report.omitted_at) {
+            text += "trace: ... " + std::to_string(report.received_omitted) + " bytes in " +
+                    std::to_string(report.reads_omitted) + " reads not kept ...\n";
+        }
         text += "trace: +" + std::to_string(chunk.at_ms) + " ms read " +
                 VarekHex(report.received.data() + chunk.offset, chunk.size) + "\n";
+    }
+    if (report.telnet_bytes > 0) {
+        text += "trace: " + std::to_string(report.telnet_bytes) + " bytes of Telnet commands\n";
     }
     const std::vector<std::uint8_t> reply = report.ReplyFrame();
     if (!reply.empty()) text += "trace: reply " + VarekHex(reply.data(), reply.size()) + "\n";
