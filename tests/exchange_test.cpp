@@ -158,6 +158,36 @@ TEST_F(ExchangeTest, SurplusAndLateRepliesArePurgedBeforeTheNextRequest) {
     EXPECT_EQ(reply.cmd, 0x01);
 }
 
+// The status reply comes 50 ms after its exchange gave up; the next request's
+// reply comes slower. Without waiting for the line to fall quiet the late
+// status block would be read as the temperature (0.00, success).
+TEST_F(ExchangeTest, AReplyLateForAFailedExchangeIsNotTheNextOnes) {
+    VarekTimingConfig config{};
+    sim.Fault("delay=1050");
+    EXPECT_FALSE(device.ReadTimingConfig(1, &config));
+    EXPECT_EQ(device.LastExchange().outcome, VarekOutcome::NothingArrived);
+    sim.Fault("delay=300");
+    float temperature = 0;
+    ASSERT_TRUE(device.ReadTemperature(&temperature)) << VarekDescribeOutcome(device.LastExchange());
+    EXPECT_EQ(temperature, 25.0f);
+    EXPECT_GT(device.LastExchange().discarded_bytes, 300u) << "the late status block was dropped";
+    EXPECT_GE(device.LastExchange().quiet_wait_ms, 100u);
+    // A success leaves nothing to wait for: the next exchange goes at once.
+    ASSERT_TRUE(device.ReadTemperature(&temperature));
+    EXPECT_EQ(device.LastExchange().quiet_wait_ms, 0u);
+}
+
+TEST_F(ExchangeTest, ARefusedArgumentKeepsTheWaitForALateReply) {
+    sim.Fault("delay=1050");
+    EXPECT_FALSE(device.SoftwareTrigger());
+    EXPECT_FALSE(device.SetDelay(9, 1));  // rejected before anything is sent
+    EXPECT_TRUE(device.LastExchange().reply_may_follow);
+    float temperature = 0;
+    ASSERT_TRUE(device.ReadTemperature(&temperature)) << VarekDescribeOutcome(device.LastExchange());
+    EXPECT_EQ(temperature, 25.0f);
+    EXPECT_FALSE(device.LastExchange().reply_may_follow);
+}
+
 TEST_F(ExchangeTest, TheReportHoldsTheWholeExchange) {
     sim.Fault("noise=0102 split=3,30");
     ASSERT_TRUE(device.SoftwareTrigger());

@@ -315,4 +315,59 @@ TEST(ReceiveFrame, RecordsEveryChunkWithItsTime) {
     EXPECT_GE(line.report.chunks.back().at_ms, 100u) << "two empty head reads of 50 ms came first";
 }
 
+// Noise without a head byte, as a babbling line sends it.
+Bytes Noise(std::size_t count) {
+    Bytes noise(count);
+    for (std::size_t i = 0; i < count; ++i) noise[i] = static_cast<std::uint8_t>(i % 0xEB);
+    return noise;
+}
+
+TEST(ReceiveFrame, KeepsTheFirstAndLastNoiseAndTheWholeReplyHoweverLongTheNoise) {
+    constexpr std::size_t kNoise = 200000;
+    constexpr std::uint32_t kKept = VarekExchangeReport::KEPT_NOISE_BYTES;
+    const Bytes noise = Noise(kNoise);
+    ScriptedLine line;
+    line.reads = {noise, kReply};
+    VarekFrame reply;
+    ASSERT_TRUE(line.Receive(reply, 1000000));
+    const VarekExchangeReport& report = line.report;
+    EXPECT_EQ(report.ReplyFrame(), kReply);
+    EXPECT_EQ(report.noise_bytes, static_cast<std::int32_t>(kNoise));
+    EXPECT_EQ(report.ReceivedTotal(), kNoise + kReply.size());
+    // The first bytes up to the end of the read that passed the mark, then a
+    // tail of the noise's own last bytes, then the reply.
+    EXPECT_GE(report.omitted_at, kKept);
+    EXPECT_LT(report.omitted_at, kKept + 4);
+    EXPECT_TRUE(std::equal(report.received.begin(), report.received.begin() + report.omitted_at, noise.begin()));
+    const std::size_t tail = report.received.size() - report.omitted_at - kReply.size();
+    EXPECT_GE(tail, kKept);
+    EXPECT_LT(tail, 2 * kKept);
+    EXPECT_TRUE(std::equal(report.received.begin() + report.omitted_at, report.received.end() - kReply.size(),
+                           noise.end() - static_cast<std::ptrdiff_t>(tail)));
+    EXPECT_EQ(report.received_omitted, kNoise - report.omitted_at - tail);
+    // The reads kept still tile what is kept, and a line that babbles cannot
+    // make either record grow.
+    std::uint32_t offset = 0;
+    for (const VarekChunk& chunk : report.chunks) {
+        EXPECT_EQ(chunk.offset, offset);
+        offset += chunk.size;
+    }
+    EXPECT_EQ(offset, report.received.size());
+    EXPECT_GT(report.reads_omitted, kNoise / 8);
+    EXPECT_LT(report.received.capacity(), 16u * 1024u);
+    EXPECT_LT(report.chunks.capacity(), 4096u);
+}
+
+TEST(ReceiveFrame, CountsNoiseItDoesNotKeepWhenNoHeadComes) {
+    ScriptedLine line;
+    line.reads = {Noise(100000)};
+    VarekFrame reply;
+    EXPECT_FALSE(line.Receive(reply, 1000000));
+    EXPECT_EQ(line.report.outcome, VarekOutcome::NoFrameHead);
+    EXPECT_EQ(line.report.ReceivedTotal(), 100000u);
+    EXPECT_LT(line.report.received.size(), 3u * VarekExchangeReport::KEPT_NOISE_BYTES);
+    EXPECT_NE(VarekDescribeOutcome(line.report).find("100000 bytes arrived"), std::string::npos)
+        << VarekDescribeOutcome(line.report);
+}
+
 }  // namespace

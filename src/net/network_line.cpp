@@ -124,12 +124,18 @@ bool NetworkLine::DiscardInput() {
     std::uint8_t wire[512];
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kDiscardLimitMs);
     // Over Telnet the bytes are decoded, so that option requests among them
-    // are answered, not lost with the line's bytes.
+    // are answered, not lost with the line's bytes. Only line bytes can be
+    // taken for a reply: a line that sends nothing but Telnet commands counts
+    // as emptied once the wait is over.
     bool emptied = false;
-    while (!emptied && Clock::now() < end) {
-        emptied = (telnet_ ? ReceiveDecoded(0, ControlSendMs(RemainingMs(end)))
-                           : Receive(socket_, wire, sizeof wire, 0)) <= 0;
+    while (!emptied) {
+        line_.clear();
+        const std::int32_t got =
+            telnet_ ? ReceiveDecoded(0, ControlSendMs(RemainingMs(end))) : Receive(socket_, wire, sizeof wire, 0);
+        emptied = got <= 0;
+        if (Clock::now() >= end) break;
     }
+    emptied = emptied || (telnet_ && line_.empty());
     line_.clear();
     if (telnet_) SendAll(socket_, TelnetStream::PurgeReceived(), kControlSendMs);
     return emptied;
