@@ -79,6 +79,19 @@ TEST(ControlRequests, ParametersFollowTheArguments) {
     EXPECT_EQ(varek::GlobalOutputRequest(false)->param, 0);
 }
 
+TEST(ControlRequests, NoneIsLongerThanTheLongestRequest) {
+    for (const auto& request :
+         {varek::TriggerRequest(VarekTriggerMode::Mode1), varek::FrequencyRequest(1000.0),
+          varek::OutputChannelRequest(1, true), varek::GlobalOutputRequest(true),
+          varek::TimingRequest(VarekDDG::CMD_SET_DELAY, 1, VarekDDG::MAX_TIMING_VALUE),
+          varek::TimingRequest(VarekDDG::CMD_SET_PULSE_WIDTH, 8, VarekDDG::MAX_TIMING_VALUE),
+          varek::SoftwareTriggerRequest()}) {
+        ASSERT_TRUE(request.has_value());
+        EXPECT_LE(request->words.size(), varek::kLongestRequestWords) << int{request->cmd};
+    }
+    EXPECT_EQ(varek::TimingRequest(VarekDDG::CMD_SET_DELAY, 1, 1)->words.size(), varek::kLongestRequestWords);
+}
+
 // The block's size, 348, written out on purpose here and below: an independent check.
 class StatusBlockTest : public ::testing::Test {
 protected:

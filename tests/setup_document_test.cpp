@@ -36,6 +36,14 @@ TEST(SetupDocument, ReadsEveryFieldAndLeavesAbsentOrNullOnesUnknown) {
               (std::vector<std::string>{"trigger.mode", "channels.3.output", "global_output"}));
 }
 
+TEST(SetupDocument, TakesAWholeNumberWrittenWithAFractionOfZeros) {
+    VarekSetup setup;
+    ASSERT_EQ(VarekParseSetup(R"({"varek_setup": 1.0, "channels": {"2": {"delay": 184467440737095516.000}}})",
+                              &setup),
+              "");
+    EXPECT_EQ(setup.channels[1].delay, 184467440737095516);
+}
+
 TEST(SetupDocument, NamesTheFieldOfEveryFault) {
     const std::string head = R"({"varek_setup": 1, )";
     EXPECT_EQ(Refusal(head + R"("channels": {"3": {"delay": -1}}})"),
@@ -47,6 +55,10 @@ TEST(SetupDocument, NamesTheFieldOfEveryFault) {
               "channels.one: channels are keyed by their number, \"1\" to \"8\"");
     EXPECT_EQ(Refusal(head + R"("channels": {"1": {"pulse_width": 2.5}}})"),
               "channels.1.pulse_width: a whole number expected, not 2.5");
+    EXPECT_EQ(Refusal(head + R"("channels": {"1": {"pulse_width": 1.50}}})"),
+              "channels.1.pulse_width: a whole number expected, not 1.50");
+    EXPECT_EQ(Refusal(head + R"("channels": {"1": {"pulse_width": 1e3}}})"),
+              "channels.1.pulse_width: a whole number expected, not 1e3");
     EXPECT_EQ(Refusal(head + R"("channels": {"1": {"output": "on"}}})"),
               "channels.1.output: true, false or null expected, not a string");
     EXPECT_EQ(Refusal(head + R"("trigger": {"mode": 3}})"),

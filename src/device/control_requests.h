@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "protocol/frame_layout.h"
 #include "varek/varek_ddg.h"
 
 namespace varek {
@@ -19,6 +20,13 @@ struct ControlRequest {
     std::uint16_t param;
     std::vector<std::uint32_t> words;
 };
+
+// The longest request of the command set carries two payload words (a delay
+// or a width: its 64-bit wire value); the queries carry none. A frame whose
+// length field says more is no request the instrument takes.
+constexpr std::size_t kLongestRequestWords = 2;
+constexpr std::int32_t kLongestRequestLengthField =
+    frame_layout::kLengthFieldBias + static_cast<std::int32_t>(4 * kLongestRequestWords);
 
 // A request, or the reason its arguments cannot be sent.
 class CheckedRequest {

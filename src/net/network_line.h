@@ -18,8 +18,10 @@ namespace varek::net {
 // A connect that nothing answers fails after this long.
 constexpr std::int32_t kConnectTimeoutMs = 3000;
 // An RFC 2217 server agrees to the COM port option within this long, or it
-// is not one.
-constexpr std::int32_t kAgreementTimeoutMs = 2000;
+// is not one. Servers that serve one client at a time may take a while to
+// turn to the next: pySerial's own server needs up to 3 s after the last
+// client left (its reader's time-out), ser2net a few milliseconds.
+constexpr std::int32_t kAgreementTimeoutMs = 5000;
 // A purge empties what has arrived; a line that keeps sending for this long
 // while it does cannot be emptied.
 constexpr std::int32_t kDiscardLimitMs = 50;

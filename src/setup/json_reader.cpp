@@ -219,11 +219,14 @@ private:
         const std::size_t first_digit = at_;
         if (!Digits()) return Fail("not JSON");
         if (text_[first_digit] == '0' && at_ - first_digit > 1) return Fail("a number with a leading zero");
+        const std::size_t integer_end = at_;
         bool integral = true;
         if (at_ < text_.size() && text_[at_] == '.') {
             ++at_;
-            integral = false;
+            const std::size_t fraction = at_;
             if (!Digits()) return Fail("digits expected after '.'");
+            // 12345.0 is the whole number 12345, as many writers put it.
+            integral = text_.find_first_not_of('0', fraction) >= at_;
         }
         if (at_ < text_.size() && (text_[at_] == 'e' || text_[at_] == 'E')) {
             ++at_;
@@ -233,10 +236,11 @@ private:
         }
         const std::string literal = text_.substr(start, at_ - start);
         value.kind = JsonValue::Kind::Number;
+        value.text = literal;
         value.number = std::strtod(literal.c_str(), nullptr);
         if (integral) {
             errno = 0;
-            const long long whole = std::strtoll(literal.c_str(), nullptr, 10);
+            const long long whole = std::strtoll(text_.substr(start, integer_end - start).c_str(), nullptr, 10);
             value.whole = errno == 0;
             value.whole_number = whole;
         }

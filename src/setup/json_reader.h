@@ -17,10 +17,11 @@ struct JsonValue {
     Kind kind = Kind::Null;
     bool boolean = false;
     double number = 0.0;
-    // Set for a number written without fraction or exponent that fits 64 bits.
+    // Set for a number written without exponent, and without a fraction or
+    // with one of zeros alone (12345.0), that fits 64 bits.
     bool whole = false;
     std::int64_t whole_number = 0;
-    std::string text;
+    std::string text;  // a string's value; a number's literal, as written
     std::vector<std::pair<std::string, JsonValue>> members;
     std::vector<JsonValue> items;
 };

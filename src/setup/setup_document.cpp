@@ -1,7 +1,6 @@
 // Reading and writing the setup document.
 #include <set>
 
-#include "device/number_text.h"
 #include "setup/json_reader.h"
 #include "setup/setup_fields.h"
 #include "varek/rules.h"
@@ -71,7 +70,7 @@ std::string ReadField(const SetupField& field, const JsonValue& value, std::opti
     case SetupField::Kind::Whole:
         if (value.kind != JsonValue::Kind::Number) return Expected(field.path, "a whole number", value);
         if (!value.whole)
-            return field.path + ": a whole number expected, not " + varek::ShortestText(value.number);
+            return field.path + ": a whole number expected, not " + value.text;
         out = value.whole_number;
         break;
     case SetupField::Kind::Real:

@@ -37,11 +37,12 @@ const StaticFile kStaticFiles[] = {
 }  // namespace
 
 Api::Api(InstrumentBackend& instrument, SetupMemory& memory, ServerMetrics& metrics,
-         std::optional<std::string> token, HostPolicy hosts)
+         std::optional<std::string> token, bool metrics_open, HostPolicy hosts)
     : instrument_(instrument),
       memory_(memory),
       metrics_(metrics),
       token_(std::move(token)),
+      metrics_open_(metrics_open),
       hosts_(std::move(hosts)) {
     if (token_) token_ = NormalizedToken(*token_);
 }
@@ -100,8 +101,10 @@ void Api::Handle(const ApiRequest& request, Respond respond) {
     }
     const bool metrics = path == kMetricsPath;
     if (!metrics && path.rfind(kApiPrefix, 0) != 0) return respond(Error(404, "no such page: " + path));
-    // A monitoring system on this machine reads the metrics without the token.
-    if (!(metrics && request.from_loopback) && !Authorized(request.authorization)) {
+    // Where the server sits behind a proxy every client comes from loopback,
+    // so where it comes from waives nothing: the metrics are open only when
+    // the operator says so.
+    if (!(metrics && metrics_open_) && !Authorized(request.authorization)) {
         refusals_.Log("refused " + request.head.method + " " + path + " from " + request.peer + ": " +
                       (request.authorization.empty() ? "no token given" : "not the token"));
         ApiResponse refusal = Error(401, "this server needs the header Authorization: Bearer TOKEN");

@@ -25,10 +25,8 @@ struct ApiRequest {
     std::string target;  // the path, with any query
     std::string body;
     std::string authorization;  // the Authorization header, "" when absent
-    // Where the connection comes from, for messages ("127.0.0.1:51234"), and
-    // whether that is this machine.
+    // Where the connection comes from, for messages ("127.0.0.1:51234").
     std::string peer;
-    bool from_loopback = false;
     // Its place in the instrument's queue, with its deadline; Handle makes
     // one when the caller has none.
     std::shared_ptr<JobTicket> ticket;
@@ -48,9 +46,10 @@ class Api {
 public:
     using Respond = std::function<void(ApiResponse)>;
 
-    // With a token, every /api request must carry "Authorization: Bearer TOKEN".
+    // With a token, every /api request must carry "Authorization: Bearer
+    // TOKEN", and so must /metrics unless `metrics_open`.
     Api(InstrumentBackend& instrument, SetupMemory& memory, ServerMetrics& metrics,
-        std::optional<std::string> token, HostPolicy hosts);
+        std::optional<std::string> token, bool metrics_open, HostPolicy hosts);
 
     // Answers `request` through `respond`, exactly once: at once, or from the
     // instrument's worker once the exchanges are done.
@@ -76,6 +75,7 @@ private:
     SetupMemory& memory_;
     ServerMetrics& metrics_;
     std::optional<std::string> token_;
+    bool metrics_open_;
     HostPolicy hosts_;
     // A client trying tokens must not fill the log: 5 lines in 10 s at most.
     ThrottledLog refusals_{5, std::chrono::seconds(10)};

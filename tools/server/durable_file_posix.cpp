@@ -33,9 +33,16 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 void ReplaceFileDurably(const std::string& path, const std::string& content) {
-    const std::string temporary = path + ".tmp";
-    const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (file < 0) Fail("create", temporary);
+    // A name of our own, made new: whatever stands at one of the names
+    // already, a link above all, is neither followed nor overwritten.
+    std::string temporary;
+    int file = -1;
+    for (int attempt = 0; attempt < kTemporaryNames && file < 0; ++attempt) {
+        temporary = TemporaryName(path, static_cast<unsigned long>(::getpid()), attempt);
+        file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (file < 0 && errno != EEXIST) Fail("create", temporary);
+    }
+    if (file < 0) throw std::runtime_error(AllTemporaryNamesTaken(path, static_cast<unsigned long>(::getpid())));
     std::size_t written = 0;
     while (written < content.size()) {
         const ssize_t n = ::write(file, content.data() + written, content.size() - written);

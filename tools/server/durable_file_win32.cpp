@@ -21,10 +21,19 @@ namespace {
 }  // namespace
 
 void ReplaceFileDurably(const std::string& path, const std::string& content) {
-    const std::string temporary = path + ".tmp";
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) Fail("create", temporary, GetLastError());
+    // CREATE_NEW fails where anything stands already, a link included: a
+    // name of our own, made new, is neither followed nor overwritten.
+    std::string temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < kTemporaryNames && file == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = TemporaryName(path, GetCurrentProcessId(), attempt);
+        file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const DWORD error = GetLastError();
+        if (file == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            Fail("create", temporary, error);
+    }
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error(AllTemporaryNamesTaken(path, GetCurrentProcessId()));
     DWORD written = 0;
     // The content must be on the disk before the move makes it the file.
     const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&

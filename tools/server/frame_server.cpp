@@ -4,6 +4,7 @@
 #include <boost/asio/write.hpp>
 #include <chrono>
 #include <deque>
+#include <optional>
 #include <set>
 
 #include "event_log.h"
@@ -32,16 +33,50 @@ class FrameClient;
 struct FrameClients {
     std::set<FrameClient*> open;
     bool stopping = false;
+    // Clients that send garbage, or crowd others out, come in floods: 5
+    // lines in 10 s at most, so that they cannot fill the log.
+    ThrottledLog log{5, std::chrono::seconds(10)};
 };
 
 class FrameClient : public std::enable_shared_from_this<FrameClient> {
 public:
-    FrameClient(tcp::socket socket, InstrumentBackend& instrument, std::shared_ptr<FrameClients> clients)
-        : socket_(std::move(socket)), instrument_(instrument), clients_(std::move(clients)) {
+    using Clock = std::chrono::steady_clock;
+
+    FrameClient(tcp::socket socket, InstrumentBackend& instrument, std::shared_ptr<FrameClients> clients,
+                std::chrono::seconds idle_limit)
+        : socket_(std::move(socket)),
+          instrument_(instrument),
+          clients_(std::move(clients)),
+          idle_limit_(idle_limit),
+          idle_timer_(socket_.get_executor()) {
+        boost::system::error_code ignored;
+        const tcp::endpoint peer = socket_.remote_endpoint(ignored);
+        name_ = varek::tools::HostAndPort(peer.address().to_string(), peer.port());
         clients_->open.insert(this);
     }
     ~FrameClient() { clients_->open.erase(this); }
 
+    void Start() {
+        WatchIdle();
+        Read();
+    }
+
+    void Close() {
+        boost::system::error_code ignored;
+        socket_.close(ignored);
+        idle_timer_.cancel();
+    }
+
+    const std::string& name() const { return name_; }
+
+    // Since when it has neither sent nor awaited anything; nothing while a
+    // request of its own waits or runs.
+    std::optional<Clock::time_point> IdleSince() const {
+        if (in_exchange_ || !waiting_.empty()) return std::nullopt;
+        return last_active_;
+    }
+
+private:
     void Read() {
         socket_.async_read_some(
             asio::buffer(chunk_),
@@ -52,28 +87,36 @@ public:
             });
     }
 
-    void Close() {
-        boost::system::error_code ignored;
-        socket_.close(ignored);
+    void WatchIdle() {
+        // A client with a request under way is not idle: look again a whole limit later.
+        idle_timer_.expires_at(IdleSince().value_or(Clock::now()) + idle_limit_);
+        idle_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& cancelled) {
+            if (cancelled || !self->socket_.is_open()) return;
+            const auto since = self->IdleSince();
+            if (since && Clock::now() - *since >= self->idle_limit_) {
+                self->clients_->log.Log("frame client " + self->name_ + " closed after " +
+                                        std::to_string(self->idle_limit_.count()) + " s idle");
+                return self->Close();
+            }
+            self->WatchIdle();
+        });
     }
 
-private:
     void Take(std::size_t got) {
+        last_active_ = Clock::now();
         // Bytes that are no frame are skipped, and a frame left unfinished by
         // a pause dropped, as the instrument itself would.
-        for (VarekFrame& request : assembler_.Feed(chunk_.data(), got, std::chrono::steady_clock::now())) {
+        for (VarekFrame& request : assembler_.Feed(chunk_.data(), got, last_active_)) {
             if (waiting_.size() < kMaxWaitingRequests) waiting_.push_back(std::move(request));
         }
         const std::size_t garbage = assembler_.skipped() + assembler_.dropped();
         if (garbage > 0 && !garbage_logged_) {
-            // Once a client: a program speaking another protocol would fill the log.
+            // Once a client, and few at all: a program speaking another
+            // protocol, or many of them, would fill the log.
             garbage_logged_ = true;
-            boost::system::error_code ignored;
-            const tcp::endpoint peer = socket_.remote_endpoint(ignored);
-            LogEvent("frame client " + varek::tools::HostAndPort(peer.address().to_string(), peer.port()) +
-                     " sent " + std::to_string(garbage) +
-                     " bytes that are no request frame (skipped): is it using the "
-                     "library, over socket://?");
+            clients_->log.Log("frame client " + name_ + " sent " + std::to_string(garbage) +
+                              " bytes that are no request frame (skipped): is it using the library, over "
+                              "socket://?");
         }
         SubmitNext();
     }
@@ -119,6 +162,7 @@ private:
 
     void Finished() {
         in_exchange_ = false;
+        last_active_ = Clock::now();
         SubmitNext();
     }
 
@@ -133,6 +177,10 @@ private:
     tcp::socket socket_;
     InstrumentBackend& instrument_;
     std::shared_ptr<FrameClients> clients_;
+    std::chrono::seconds idle_limit_;
+    asio::steady_timer idle_timer_;
+    Clock::time_point last_active_ = Clock::now();
+    std::string name_;  // HOST:PORT, for log lines
     std::array<std::uint8_t, 4096> chunk_{};
     varek::sim::RequestAssembler assembler_;
     std::deque<VarekFrame> waiting_;
@@ -142,12 +190,14 @@ private:
 };
 
 FrameServer::FrameServer(asio::io_context& io, const std::string& address, unsigned short port,
-                         InstrumentBackend& instrument, NetworkFilter filter, std::size_t max_clients)
+                         InstrumentBackend& instrument, NetworkFilter filter, std::size_t max_clients,
+                         std::chrono::seconds idle_limit)
     : acceptor_(io),
       accept_pause_(io),
       instrument_(instrument),
       filter_(std::move(filter)),
       max_clients_(max_clients),
+      idle_limit_(idle_limit),
       clients_(std::make_shared<FrameClients>()) {
     port_ = Listen(acceptor_, address, port, "cannot serve frames on");
     Accept();
@@ -175,14 +225,38 @@ void FrameServer::Accept() {
         }
         boost::system::error_code peer_error;
         const tcp::endpoint peer = socket.remote_endpoint(peer_error);
-        if (!peer_error && filter_.Allows(peer.address()) && clients_->open.size() < max_clients_) {
+        const bool allowed = !peer_error && filter_.Allows(peer.address());
+        if (allowed && (clients_->open.size() < max_clients_ ||
+                        MakeRoom(varek::tools::HostAndPort(peer.address().to_string(), peer.port())))) {
             boost::system::error_code ignored;
             socket.set_option(tcp::no_delay(true), ignored);
-            std::make_shared<FrameClient>(std::move(socket), instrument_, clients_)->Read();
+            std::make_shared<FrameClient>(std::move(socket), instrument_, clients_, idle_limit_)->Start();
         }
         // Anyone else: closed at once, with the socket going out of scope.
         Accept();
     });
+}
+
+bool FrameServer::MakeRoom(const std::string& newcomer) {
+    FrameClient* longest = nullptr;
+    FrameClient::Clock::time_point earliest = FrameClient::Clock::now() - kIdleBeforeMakingRoom;
+    for (FrameClient* client : clients_->open) {
+        const auto since = client->IdleSince();
+        if (since && *since <= earliest) {
+            earliest = *since;
+            longest = client;
+        }
+    }
+    if (longest == nullptr) return false;
+    clients_->log.Log("frame client " + longest->name() + " closed to make room for " + newcomer + ", idle for " +
+                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(FrameClient::Clock::now() -
+                                                                                     earliest)
+                                         .count()) +
+                      " s");
+    // Out of the count at once: its handlers end it a moment later.
+    clients_->open.erase(longest);
+    longest->Close();
+    return true;
 }
 
 }  // namespace varek::server

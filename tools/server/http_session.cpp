@@ -123,7 +123,6 @@ void HttpSession::OnRead(beast::error_code error) {
     beast::error_code ignored;
     const tcp::endpoint peer = stream_.socket().remote_endpoint(ignored);
     api_request.peer = varek::tools::HostAndPort(peer.address().to_string(), peer.port());
-    api_request.from_loopback = IsLoopbackClient(peer.address());
     ticket_ = std::make_shared<JobTicket>(arrived_ + kRequestDeadline);
     api_request.ticket = ticket_;
     state_ = State::Waiting;

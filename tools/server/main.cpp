@@ -49,12 +49,13 @@ int Run(int argc, char** argv) {
         if (up) metrics.CountReopen();
     };
     InstrumentService instrument(port.name(), options.baud, hooks);
-    Api api(instrument, memory, metrics, options.token, HostPolicy{options.host, options.allowed_hosts});
+    Api api(instrument, memory, metrics, options.token, options.metrics_open,
+            HostPolicy{options.host, options.allowed_hosts});
     HttpServer server(io, options.host, options.listen_port, api, options.max_connections);
     std::optional<FrameServer> frames;
     if (options.frames_host) {
         frames.emplace(io, *options.frames_host, options.frames_port, instrument, options.frames_allow,
-                       options.max_connections);
+                       options.max_connections, std::chrono::seconds(options.frames_idle_seconds));
     }
     StatusPoller poller(io, instrument, std::chrono::seconds(options.poll_seconds),
                         [&memory, &metrics](VarekDDG& d) {

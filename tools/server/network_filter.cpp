@@ -68,8 +68,6 @@ NetworkFilter NetworkFilter::Parse(const std::string& list) {
     return filter;
 }
 
-bool IsLoopbackClient(const ip::address& address) { return Unmapped(address).is_loopback(); }
-
 bool NetworkFilter::Allows(const ip::address& client) const {
     const ip::address address = Unmapped(client);
     if (networks_.empty()) return address.is_loopback();

@@ -11,10 +11,6 @@
 
 namespace varek::server {
 
-// Whether a client connects from this machine, an IPv4 client of a
-// dual-stack listener included.
-bool IsLoopbackClient(const boost::asio::ip::address& address);
-
 class NetworkFilter {
 public:
     // Loopback addresses only.

@@ -25,8 +25,8 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: varek-server [--port PORT] [--baud N] [--listen HOST:PORT] [--token-file FILE]\n"
                  "                    [--allow-host NAME]... [--max-connections N]\n"
-                 "                    [--frames HOST:PORT [--frames-allow CIDR[,CIDR]...]]\n"
-                 "                    [--state-file FILE] [--unit UNIT] [--poll SECONDS]\n"
+                 "                    [--frames HOST:PORT [--frames-allow CIDR[,CIDR]...] [--frames-idle SECONDS]]\n"
+                 "                    [--state-file FILE] [--unit UNIT] [--poll SECONDS] [--metrics-open]\n"
                  "       varek-server --version\n"
                  "Opens the instrument on PORT (COM12, /dev/ttyUSB0, socket://HOST:PORT; sim for a\n"
                  "simulated instrument on Linux; default: the environment variable VAREK_PORT) and serves\n"
@@ -41,7 +41,9 @@ void PrintUsage(std::FILE* out) {
                  "that programs using the library with socket://HOST:PORT share the instrument: each\n"
                  "request frame waits its turn in the same queue. It carries no token: it listens on\n"
                  "loopback, or for the networks --frames-allow names (loopback only when named);\n"
-                 "other clients are closed at once. At most N frame clients at once, too.\n"
+                 "other clients are closed at once. At most N frame clients at once, too; at that limit a\n"
+                 "new client takes the place of the one idle longest, once that one has been idle 10 s.\n"
+                 "A frame client idle for --frames-idle SECONDS (default 300) is closed.\n"
                  "The server remembers what it set, the trigger mode and the outputs among it, which\n"
                  "the instrument cannot report, and shows where the read-back differs (drift).\n"
                  "--state-file FILE keeps what was set in FILE (replaced whole at each change) and\n"
@@ -50,8 +52,8 @@ void PrintUsage(std::FILE* out) {
                  "manual (1ns, 10ps): the page then shows and takes times with SI prefixes.\n"
                  "--poll SECONDS: after that long without a request the server reads the status and\n"
                  "the temperature itself, so that drift, /metrics and the page stay current\n"
-                 "(default 5; 0: never). GET /metrics gives Prometheus's text format, without the\n"
-                 "token to clients on this machine. What happens (start, the port lost and back, a\n"
+                 "(default 5; 0: never). GET /metrics gives Prometheus's text format; with a token file\n"
+                 "it needs the token like the API, unless --metrics-open. What happens (start, the port lost and back, a\n"
                  "setup restored, drift, a refused token) goes to stderr, one line each, UTC time first.\n"
                  "Exit codes: 1 the port or the address failed, 2 a usage error.\n",
                  kDefaultMaxConnections);
@@ -95,6 +97,10 @@ ServerOptions ParseOptions(int argc, char** argv) {
             PrintUsage(stdout);
             std::exit(varek::tools::kExitOk);
         }
+        if (arg == "--metrics-open") {
+            options.metrics_open = true;
+            continue;
+        }
         if (i + 1 >= argc)
             throw UsageError("unknown or incomplete argument " + arg + " (varek-server --help)");
         const std::string value = argv[++i];
@@ -122,6 +128,10 @@ ServerOptions ParseOptions(int argc, char** argv) {
         } else if (arg == "--state-file") {
             if (value.empty()) throw UsageError("--state-file takes a file name");
             options.state_file = value;
+        } else if (arg == "--frames-idle") {
+            const auto seconds = PositiveNumber(value, 86400);
+            if (!seconds) throw UsageError("--frames-idle takes whole seconds from 1 to 86400, got " + value);
+            options.frames_idle_seconds = static_cast<unsigned>(*seconds);
         } else if (arg == "--poll") {
             const bool off = value == "0";
             const auto seconds = off ? std::optional<unsigned long>(0) : PositiveNumber(value, 86400);

@@ -20,9 +20,16 @@ constexpr std::uintmax_t kMaxStateFileBytes = 1024 * 1024;
 
 VarekSetup ReadStateFile(const std::string& path) {
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) return VarekSetup{};
-    if (std::filesystem::is_directory(path, error))
-        throw UsageError("--state-file " + path + " is a directory");
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+    if (!std::filesystem::exists(status)) return VarekSetup{};
+    // Replacing the file would replace a link with a file, and anything
+    // else that is no regular file (a device such as /dev/full) with one:
+    // neither is what an operator means.
+    if (std::filesystem::is_symlink(status))
+        throw UsageError("--state-file " + path + " is a symbolic link: name the file it points to, or remove it");
+    if (std::filesystem::is_directory(status)) throw UsageError("--state-file " + path + " is a directory");
+    if (!std::filesystem::is_regular_file(status))
+        throw UsageError("--state-file " + path + " is not a regular file (a device, a pipe?): name a file");
     if (std::filesystem::file_size(path, error) > kMaxStateFileBytes)
         throw UsageError("--state-file " + path + " is larger than a setup can be: is it the right file?");
     std::ifstream file(path, std::ios::binary);

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include "device/control_requests.h"
 #include "protocol/frame_layout.h"
 
 namespace varek::sim {
 
 using frame_layout::kBytesBeforeCounted;
 using frame_layout::kLengthFieldBias;
+using varek::kLongestRequestLengthField;
 
 std::vector<VarekFrame> RequestAssembler::Feed(const std::uint8_t* bytes, std::size_t count,
                                                Clock::time_point now) {
@@ -26,7 +28,10 @@ std::vector<VarekFrame> RequestAssembler::Feed(const std::uint8_t* bytes, std::s
         }
         if (start + kBytesBeforeCounted > pending_.size()) break;
         const auto length_field = static_cast<std::size_t>(pending_[start + 2] | (pending_[start + 3] << 8));
-        if (length_field < static_cast<std::size_t>(kLengthFieldBias)) {
+        // A length no request has is skipped at once: nothing is held, and
+        // nothing summed, for a body that cannot be a request.
+        if (length_field < static_cast<std::size_t>(kLengthFieldBias) ||
+            length_field > static_cast<std::size_t>(kLongestRequestLengthField)) {
             ++start;
             continue;
         }

@@ -1,5 +1,7 @@
 // Finds whole request frames in the bytes the host writes, however they are
-// cut, and hands each to the library's codec to check and decode.
+// cut, and hands each to the library's codec to check and decode. A head
+// whose length field no request of the command set has is skipped at once,
+// so that the work per byte received stays small whatever is sent.
 //
 // The codec checks and decodes one frame that starts at a known place; it
 // cannot say where frames are in a stream. That part stays here, on the
