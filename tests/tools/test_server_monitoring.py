@@ -72,8 +72,9 @@ class MonitoringTest(unittest.TestCase):
         setup = self.start("--token-file", token_file, "--frames", "127.0.0.1:0", "--poll", "0")
         self.assertEqual(get(setup.port, "/api/v1/instrument")[0], 401)
         self.assertEqual(get(setup.port, "/api/v1/instrument", token="wrong")[0], 401)
-        # The metrics need no token on this machine; the API does.
-        status, content_type, text = get(setup.port, "/metrics")
+        # With a token file the metrics need the token too.
+        self.assertEqual(get(setup.port, "/metrics")[0], 401)
+        status, content_type, text = get(setup.port, "/metrics", token="sesame")
         self.assertEqual((status, content_type), (200, "text/plain; version=0.0.4; charset=utf-8"))
         host, port = setup.frames_url.replace("socket://", "").rsplit(":", 1)
         with socket.create_connection((host, int(port))) as client:

@@ -119,8 +119,8 @@ class VarekSimTest(unittest.TestCase):
     def test_an_unfinished_request_is_dropped_after_a_pause(self):
         sim = RunningSimulator("--log")
         try:
-            # A head announcing 65535 bytes that never come.
-            os.write(sim.line, bytes.fromhex("EB90FFFF0102"))
+            # A head announcing the longest request, whose rest never comes.
+            os.write(sim.line, bytes.fromhex("EB900E000102"))
             time.sleep(0.2)
             os.write(sim.line, SOFTWARE_TRIGGER)
             self.assertEqual(sim.read_reply(len(ACKNOWLEDGED)), ACKNOWLEDGED)
