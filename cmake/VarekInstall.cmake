@@ -36,8 +36,8 @@ if(NOT WIN32 AND TARGET varek-server)
 endif()
 # The module finds the library through VAREK_LIBRARY, beside itself, in
 # ../../bin (the Windows zip), or the system's; it carries the project version.
-install(DIRECTORY python/varek DESTINATION ${VAREK_INSTALL_PYTHONDIR} COMPONENT python)
-file(WRITE ${CMAKE_BINARY_DIR}/python/_version.py "__version__ = \"${PROJECT_VERSION}\"\n")
+install(DIRECTORY python/varek DESTINATION ${VAREK_INSTALL_PYTHONDIR} COMPONENT python PATTERN "*.in" EXCLUDE)
+configure_file(python/varek/_version.py.in ${CMAKE_BINARY_DIR}/python/_version.py @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/python/_version.py DESTINATION ${VAREK_INSTALL_PYTHONDIR}/varek COMPONENT python)
 if(NOT WIN32)
   # As the wheel has them: the metadata through which the system's pytest

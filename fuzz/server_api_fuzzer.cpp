@@ -21,13 +21,14 @@ public:
         if (!ticket->Start()) std::abort();  // nobody else may settle it here
         const bool ok = job(device_);
         done(lost_ ? varek::server::JobResult::PortGone : varek::server::JobResult::Done, ok,
-             device_.LastExchange());
+             device_.LastExchange(), opening_);
     }
 
 private:
     bool lost_;
     std::string port_ = "COM12";
     VarekDDG device_;
+    VarekPortOpening opening_{{VarekOpenFailure::NoSuchPort, 2}, "cannot open COM12: no such port", "COM12"};
 };
 
 // The next line of `input` from `at`, which moves past it.

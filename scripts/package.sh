@@ -75,7 +75,8 @@ stage_wheel() {
   shift
   mkdir -p "$stage"
   cp -r LICENSE python/pyproject.toml python/setup.py python/README-python.md python/varek "$stage/"
-  echo "__version__ = \"$version\"" >"$stage/varek/_version.py"
+  rm "$stage/varek/_version.py.in"
+  cp "$work/linux/python/_version.py" "$stage/varek/"
   cp "$@" "$stage/varek/"
   (cd "$stage" && VAREK_WHEEL_PLATFORM=$platform quietly /usr/bin/python3 -m build --wheel --no-isolation --outdir "$root/dist")
 }

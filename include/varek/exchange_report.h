@@ -109,8 +109,13 @@ struct VAREK_API VarekExchangeReport {
 VAREK_API std::string VarekDescribeOutcome(const VarekExchangeReport& report);
 
 // The outcome's name for programs (metrics, logs): "nothing_arrived", "bad_checksum",
-// the words of the C names VAREKX_OUTCOME_* in lower case.
+// the words of the C names VAREKX_OUTCOME_* in lower case; null for a
+// number that is no outcome.
 VAREK_API const char* VarekOutcomeName(VarekOutcome outcome);
+
+// The open failure's name for programs: "busy", "no_such_port", the words of
+// the C names VAREKX_OPEN_* in lower case; null for a number that is none.
+VAREK_API const char* VarekOpenFailureName(VarekOpenFailure failure);
 
 // Whether the instrument may have carried out the request of `report`: true
 // when it succeeded, and when it failed after the request went out without a

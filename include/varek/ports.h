@@ -12,6 +12,7 @@
 
 #include "varek/export.h"
 #include "varek/serial_port.h"
+#include "varek/varek_ddg.h"
 
 // One serial port as the system lists it. Text is UTF-8; "" where the system
 // knows nothing.
@@ -74,5 +75,24 @@ struct VarekResolvedPort {
 //   C interface has always opened it;
 // - any other name: unchanged.
 VAREK_API VarekResolvedPort VarekResolvePort(const char* name);
+
+// The open failure a name that picked no port stands for: a usb: name no
+// port has, or an empty one, is no such port; None when it resolved.
+VAREK_API VarekOpenFailure VarekResolutionFailure(VarekPortResolution resolution);
+
+// How opening a port by a user's name ended.
+struct VarekPortOpening {
+    VarekOpenError error;  // failure None when it opened
+    std::string why;       // the reason, in the words of VarekDescribeOutcome; "" when it opened
+    std::string name;      // the port as the user knows it: the listed name a usb: name picked
+    bool network = false;  // a terminal server's port
+
+    bool ok() const { return error.failure == VarekOpenFailure::None; }
+};
+
+// Resolves `name` as VarekResolvePort does, afresh each time (a USB adapter
+// may come back on another port), and opens `device` on it at `baud` (0 or
+// less: the default). The one way every host opens a port by a user's name.
+VAREK_API VarekPortOpening VarekOpenPort(VarekDDG& device, const char* name, std::int32_t baud);
 
 #endif

@@ -51,6 +51,9 @@ enum class VarekOpenFailure : std::int32_t {
     ConnectTimedOut,     // nothing answered the connect in time
     HostNotFound,        // the host name does not resolve
     NoComPortAgreement,  // an rfc2217:// server refused the COM port option, or never answered
+    // A name that picked no port (VarekOpenPort, the C interface):
+    NameMalformed,     // a name of a kind the resolver knows, written wrong (usb:12:34)
+    UsbNameAmbiguous,  // a usb: name that more than one port has
 };
 
 struct VarekOpenError {

@@ -108,6 +108,35 @@ VAREK_API int32_t varekx_last_outcome(VarekHandle handle);
  * varekx_last_error writes it, and "" when the open succeeded. */
 VAREK_API VarekHandle varekx_open(const char* port_name, int32_t baud, char* why, int32_t why_size);
 
+/* Why a port did not open, as varekx_open_v2 gives it. Later kinds are
+ * added at the end; none is ever renumbered. */
+#define VAREKX_OPEN_NONE 0                   /* it opened */
+#define VAREKX_OPEN_NO_SUCH_PORT 1           /* no such port, or a usb: name no port has */
+#define VAREKX_OPEN_PERMISSION_DENIED 2      /* the user may not open it */
+#define VAREKX_OPEN_BUSY 3                   /* another program holds it */
+#define VAREKX_OPEN_NOT_A_SERIAL_DEVICE 4    /* it opened, but takes no line settings */
+#define VAREKX_OPEN_SETTINGS_REFUSED 5       /* it refused the baud rate or framing */
+#define VAREKX_OPEN_OTHER 6                  /* another failure of the system's */
+#define VAREKX_OPEN_CONNECT_REFUSED 7        /* a network port: nothing listens, or it turned us away */
+#define VAREKX_OPEN_CONNECT_TIMED_OUT 8      /* a network port: nothing answered the connect in time */
+#define VAREKX_OPEN_HOST_NOT_FOUND 9         /* a network port: the host name does not resolve */
+#define VAREKX_OPEN_NO_COM_PORT_AGREEMENT 10 /* an rfc2217:// server did not take the COM port option */
+#define VAREKX_OPEN_NAME_MALFORMED 11        /* a name of a known kind written wrong (usb:12:34) */
+#define VAREKX_OPEN_USB_NAME_AMBIGUOUS 12    /* a usb: name that several ports have */
+
+/* varekx_open, saying also why as data: FAILURE gets one of VAREKX_OPEN_*
+ * (VAREKX_OPEN_NONE when it opened) and OS_ERROR the system's own error
+ * number (errno on Linux, GetLastError() on Windows; 0 when the system gave
+ * none, as for a usb: name that picked no port). Either pointer may be null. */
+VAREK_API VarekHandle varekx_open_v2(const char* port_name, int32_t baud, char* why, int32_t why_size,
+                                     int32_t* failure, int32_t* os_error);
+
+/* The names of an outcome (VAREKX_OUTCOME_*) and of an open failure
+ * (VAREKX_OPEN_*) as programs use them: the C name's words in lower case,
+ * "nothing_arrived", "busy". Static text; null for a number that is none. */
+VAREK_API const char* varekx_outcome_name(int32_t outcome);
+VAREK_API const char* varekx_open_failure_name(int32_t failure);
+
 /* This machine's serial ports as text: one line a port, ending in a newline,
  * its fields separated by tabs in this order: name, description, USB vendor
  * id, USB product id, serial number, manufacturer, product, location, the

@@ -11,11 +11,14 @@ Every method raises VarekError when the library reports a failure; its
 message says why, in the library's words, and its `outcome` says what kind
 of failure it was (a varek.Outcome). An argument the library refuses before
 sending anything raises VarekArgumentError, which is a ValueError too; a port
-that cannot be opened raises VarekOpenError, which is an OSError too.
+that cannot be opened raises VarekOpenError, which is an OSError too, with
+its `failure` (a varek.OpenFailure) and the system's `errno`.
 varek.list_ports() lists this machine's serial ports. Standard library only
 (ctypes). For tests without the instrument, see varek.testing and the pytest
 fixture varek_sim.
 """
+from __future__ import annotations
+
 import ctypes
 import ctypes.util
 import decimal
@@ -23,15 +26,16 @@ import enum
 import json
 import os
 import sys
-from typing import Any, Callable, Dict, List, NamedTuple, Optional, Union
+from typing import Any, Callable, Dict, List, NamedTuple, Optional, Type, Union
 
 try:
-    from ._version import __version__
-except ImportError:  # the repository's own folder, not a built package
+    from ._version import LIBRARY_FILES, __version__
+except ImportError:  # the repository's own folder, not a built package: VAREK_LIBRARY names the library
     __version__ = "0+source"
+    LIBRARY_FILES: Dict[str, str] = {}
 
-__all__ = ["Varek", "VarekError", "VarekArgumentError", "VarekOpenError", "VarekApplyError", "Outcome", "TimingConfig", "Status",
-           "Limits", "limits", "PortInfo", "list_ports", "load_library", "__version__"]
+__all__ = ["Varek", "VarekError", "VarekArgumentError", "VarekOpenError", "VarekApplyError", "Outcome", "OpenFailure",
+           "TimingConfig", "Status", "Limits", "limits", "PortInfo", "list_ports", "load_library", "__version__"]
 
 OK, NULL_HANDLE, FAILED = 0, -1, -2
 # apply_setup's result when the instrument read back otherwise than sent.
@@ -44,28 +48,30 @@ _TEXT_ROOM = 1024
 _SETUP_ROOM = 64 * 1024
 
 
-class Outcome(enum.IntEnum):
-    """How an operation ended, as the library numbers it (varekx_last_outcome)."""
-
-    SUCCEEDED = 0
-    UNFINISHED = 1
-    OPEN_FAILED = 2
-    NOT_OPEN = 3
-    ARGUMENT_REJECTED = 4
-    WRITE_INCOMPLETE = 5
-    READ_FAILED = 6
-    NOTHING_ARRIVED = 7
-    NO_FRAME_HEAD = 8
-    FRAME_INCOMPLETE = 9
-    LENGTH_FIELD_TOO_SMALL = 10
-    BAD_TAIL = 11
-    BAD_CHECKSUM = 12
-    PAYLOAD_TOO_SHORT = 13
-    REFUSED = 14
-    LINE_KEEPS_SENDING = 15
+def _numbered_names(name_of: Callable[[int], Optional[bytes]]) -> List["tuple[str, int]"]:
+    """The library's names of a numbering, 0 up to the first number it has no name for."""
+    names = []
+    while True:
+        name = name_of(len(names))
+        if name is None:
+            return names
+        names.append((name.decode().upper(), len(names)))
 
 
-def _outcome(number: int) -> Optional[Outcome]:
+def _kinds_from_library() -> "tuple[Type[enum.IntEnum], Type[enum.IntEnum]]":
+    """The outcome and open-failure numberings, as the library in use names them."""
+    try:
+        lib = load_library()
+    except OSError as missing:  # no library, no package: say so as an import does
+        raise ImportError(f"varek: {missing}") from missing
+    outcome = enum.IntEnum("Outcome", _numbered_names(lib.varekx_outcome_name), module=__name__)
+    outcome.__doc__ = "How an operation ended, as the library numbers it (varekx_last_outcome)."
+    failure = enum.IntEnum("OpenFailure", _numbered_names(lib.varekx_open_failure_name), module=__name__)
+    failure.__doc__ = "Why a port did not open, as the library numbers it (varekx_open_v2)."
+    return outcome, failure
+
+
+def _outcome(number: int) -> Optional["Outcome"]:
     try:
         return Outcome(number)
     except ValueError:  # a kind added by a newer library
@@ -120,14 +126,55 @@ class VarekApplyError(VarekError):
 
 class VarekOpenError(VarekError, OSError):
     """The port did not open; `reason` says why in the library's words (no such
-    port, busy, no permission, a usb: name that matches no port or several)."""
+    port, busy, no permission, a usb: name that matches no port or several),
+    `failure` as a varek.OpenFailure (BUSY, NO_SUCH_PORT, ...), and `errno` is
+    the system's error number where it gave one (None otherwise; on Windows
+    `winerror` is its own). As with OSError, the error raised is also the
+    built-in subclass for that number: PermissionError for EACCES,
+    FileNotFoundError for ENOENT, ConnectionRefusedError for ECONNREFUSED."""
 
-    def __init__(self, port: str, reason: str):
+    def __new__(cls, port: str, reason: str, failure: Optional["OpenFailure"] = None, os_error: int = 0):
+        if cls is VarekOpenError:
+            cls = _open_error_class(_errno_of(os_error))
+        return super().__new__(cls)
+
+    def __init__(self, port: str, reason: str, failure: Optional["OpenFailure"] = None, os_error: int = 0):
         super().__init__(f"opening {port}", FAILED, reason, port, Outcome.OPEN_FAILED)
         self.args = (reason,)
+        self.failure = failure
+        self.errno = _errno_of(os_error)
+        self.strerror = reason
+        self.filename = port
+        if sys.platform == "win32":
+            self.winerror = os_error or None
 
     def __str__(self) -> str:
         return self.args[0]
+
+
+def _errno_of(os_error: int) -> Optional[int]:
+    """The errno the system's error stands for: itself on Linux; on Windows the
+    number Python's own OSError maps a GetLastError value to."""
+    if not os_error:
+        return None
+    if sys.platform == "win32":
+        return OSError(None, "", None, os_error).errno
+    return os_error
+
+
+_OPEN_ERROR_CLASSES: Dict[type, type] = {}
+
+
+def _open_error_class(errno_value: Optional[int]) -> type:
+    """VarekOpenError, joined with the OSError subclass the error number has, as
+    OSError(errno, ...) itself picks it."""
+    builtin = type(OSError(errno_value, "")) if errno_value else OSError
+    if builtin is OSError:
+        return VarekOpenError
+    if builtin not in _OPEN_ERROR_CLASSES:
+        _OPEN_ERROR_CLASSES[builtin] = type("VarekOpenError", (VarekOpenError, builtin),
+                                            {"__module__": __name__, "__doc__": VarekOpenError.__doc__})
+    return _OPEN_ERROR_CLASSES[builtin]
 
 
 class TimingConfig(NamedTuple):
@@ -180,7 +227,8 @@ def _bundled_candidates(here: str, name: str) -> List[str]:
 
 
 def _library_candidates(here: str, platform: str) -> List[str]:
-    return _bundled_candidates(here, "varek.dll" if platform == "win32" else "libvarek.so.1")
+    name = LIBRARY_FILES.get("win32" if platform == "win32" else "linux")
+    return _bundled_candidates(here, name) if name else []
 
 
 def _library_path() -> str:
@@ -221,6 +269,10 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
         "varekx_get_limits": (None, [ctypes.POINTER(_LimitsRecord)]),
         "varekx_last_outcome": (i32, [handle]),
         "varekx_open": (handle, [ctypes.c_char_p, i32, ctypes.c_char_p, i32]),
+        "varekx_open_v2": (handle, [ctypes.c_char_p, i32, ctypes.c_char_p, i32, ctypes.POINTER(i32),
+                                    ctypes.POINTER(i32)]),
+        "varekx_outcome_name": (ctypes.c_char_p, [i32]),
+        "varekx_open_failure_name": (ctypes.c_char_p, [i32]),
         "varekx_list_ports": (i32, [ctypes.c_char_p, i32]),
         "varekx_check_setup": (i32, [ctypes.c_char_p, ctypes.c_char_p, i32]),
         "varekx_read_setup": (i32, [handle, ctypes.c_char_p, ctypes.c_char_p, i32]),
@@ -351,11 +403,13 @@ class Varek:
         if self._unit:
             self.to_units("0s")  # a unit that is not a time is refused before the port opens
         why = ctypes.create_string_buffer(_TEXT_ROOM)
-        handle = self._lib.varekx_open(port.encode(sys.getfilesystemencoding()),
-                                       0 if baud is None else _whole(f"Varek({port!r})", "baud", baud, _INT32),
-                                       why, len(why))
+        failure, os_error = ctypes.c_int32(), ctypes.c_int32()
+        handle = self._lib.varekx_open_v2(port.encode(sys.getfilesystemencoding()),
+                                          0 if baud is None else _whole(f"Varek({port!r})", "baud", baud, _INT32),
+                                          why, len(why), ctypes.byref(failure), ctypes.byref(os_error))
         if not handle:
-            raise VarekOpenError(port, why.value.decode(errors="replace") or f"cannot open {port}")
+            raise VarekOpenError(port, why.value.decode(errors="replace") or f"cannot open {port}",
+                                 _open_failure(failure.value), os_error.value)
         self._handle = handle
 
     @property
@@ -526,3 +580,13 @@ class Varek:
         return Status(list(record.delay), list(record.pulse_width), list(record.value_a), list(record.value_b),
                       record.internal_trigger_freq, record.reg128, record.reg130, record.reg131, record.reg136,
                       record.reg137, record.reg138, record.reg276)
+
+
+def _open_failure(number: int) -> Optional["OpenFailure"]:
+    try:
+        return OpenFailure(number)
+    except ValueError:  # a kind added by a newer library
+        return None
+
+
+Outcome, OpenFailure = _kinds_from_library()

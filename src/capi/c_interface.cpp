@@ -25,8 +25,8 @@ extern "C" {
 VarekHandle varek_init(const char* port_name, std::int32_t baud) {
     if (port_name == nullptr) return nullptr;
     try {
-        std::string why;
-        return reinterpret_cast<VarekHandle>(varek::OpenConnection(port_name, baud, why));
+        VarekPortOpening ignored;
+        return reinterpret_cast<VarekHandle>(varek::OpenConnection(port_name, baud, ignored));
     } catch (...) {
         return nullptr;
     }

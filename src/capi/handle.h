@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "varek/ports.h"
 #include "varek/varek.h"
 #include "varek/varek_ddg.h"
 
@@ -12,9 +13,9 @@ namespace varek {
 inline VarekDDG* ToConnection(VarekHandle handle) { return reinterpret_cast<VarekDDG*>(handle); }
 
 // A connection on the port `name` resolves to, open at `baud` (0 or less:
-// the default), or null with the reason in `why`. Resolving reads the port
+// the default), or null with why not in `opening`. Resolving reads the port
 // listing only for usb: names.
-VarekDDG* OpenConnection(const char* name, std::int32_t baud, std::string& why);
+VarekDDG* OpenConnection(const char* name, std::int32_t baud, VarekPortOpening& opening);
 
 }  // namespace varek
 

@@ -5,24 +5,18 @@
 
 namespace varek {
 
-VarekDDG* OpenConnection(const char* name, std::int32_t baud, std::string& why) {
-    const VarekResolvedPort port = VarekResolvePort(name);
-    if (!port.ok()) {
-        why = port.why;
-        return nullptr;
-    }
+VarekDDG* OpenConnection(const char* name, std::int32_t baud, VarekPortOpening& opening) {
     VarekDDG* connection = new (std::nothrow) VarekDDG();
     if (connection == nullptr) {
-        why = "out of memory for the connection";
+        opening.error = {VarekOpenFailure::Other, 0};
+        opening.why = "out of memory for the connection";
         return nullptr;
     }
-    if (!connection->Open(port.system_name.c_str(), baud > 0 ? baud : VarekDDG::DEFAULT_BAUD)) {
-        why = VarekDescribeOutcome(connection->LastExchange());
-        connection->Close();
+    opening = VarekOpenPort(*connection, name, baud);
+    if (!opening.ok()) {
         delete connection;
         return nullptr;
     }
-    why.clear();
     return connection;
 }
 

@@ -51,6 +51,8 @@ std::string OpenFailureText(const VarekOpenError& error, std::int32_t baud) {
     case VarekOpenFailure::ConnectTimedOut:
     case VarekOpenFailure::HostNotFound:
     case VarekOpenFailure::NoComPortAgreement:
+    case VarekOpenFailure::NameMalformed:
+    case VarekOpenFailure::UsbNameAmbiguous:
     case VarekOpenFailure::None:
     case VarekOpenFailure::Other: break;
     }
@@ -210,7 +212,26 @@ const char* VarekOutcomeName(VarekOutcome outcome) {
     case VarekOutcome::Refused: return "refused";
     case VarekOutcome::LineKeepsSending: return "line_keeps_sending";
     }
-    return "unknown";
+    return nullptr;
+}
+
+const char* VarekOpenFailureName(VarekOpenFailure failure) {
+    switch (failure) {
+    case VarekOpenFailure::None: return "none";
+    case VarekOpenFailure::NoSuchPort: return "no_such_port";
+    case VarekOpenFailure::PermissionDenied: return "permission_denied";
+    case VarekOpenFailure::Busy: return "busy";
+    case VarekOpenFailure::NotASerialDevice: return "not_a_serial_device";
+    case VarekOpenFailure::SettingsRefused: return "settings_refused";
+    case VarekOpenFailure::Other: return "other";
+    case VarekOpenFailure::ConnectRefused: return "connect_refused";
+    case VarekOpenFailure::ConnectTimedOut: return "connect_timed_out";
+    case VarekOpenFailure::HostNotFound: return "host_not_found";
+    case VarekOpenFailure::NoComPortAgreement: return "no_com_port_agreement";
+    case VarekOpenFailure::NameMalformed: return "name_malformed";
+    case VarekOpenFailure::UsbNameAmbiguous: return "usb_name_ambiguous";
+    }
+    return nullptr;
 }
 
 bool VarekMayHaveActed(const VarekExchangeReport& report) {

@@ -176,7 +176,10 @@ bool SerialPort::OpenDevice(const PortNameChar* port_name, std::int32_t baud, st
     // TIOCEXCL does not stop root, and it outlives our descriptor when another
     // process keeps the tty open; an flock is held exactly as long as we are.
     if (flock(handle, LOCK_EX | LOCK_NB) != 0) {
-        error = OpenError(errno == EWOULDBLOCK ? VarekOpenFailure::Busy : VarekOpenFailure::Other, errno);
+        // The lock says EWOULDBLOCK; to the host the port is busy, as open()
+        // says of a tty another process holds with TIOCEXCL.
+        const bool held = errno == EWOULDBLOCK;
+        error = OpenError(held ? VarekOpenFailure::Busy : VarekOpenFailure::Other, held ? EBUSY : errno);
         CloseDevice();
         return false;
     }

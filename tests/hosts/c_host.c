@@ -22,6 +22,8 @@ typedef int32_t (*TimingFn)(VarekHandle, int32_t, int64_t*, int64_t*, int32_t*, 
 typedef int32_t (*LastErrorFn)(VarekHandle, char*, int32_t);
 typedef int32_t (*StatusFn)(VarekHandle, VarekxStatus*);
 typedef VarekHandle (*OpenFn)(const char*, int32_t, char*, int32_t);
+typedef VarekHandle (*OpenV2Fn)(const char*, int32_t, char*, int32_t, int32_t*, int32_t*);
+typedef const char* (*NameFn)(int32_t);
 typedef int32_t (*ListFn)(char*, int32_t);
 typedef void (*LimitsFn)(VarekxLimits*);
 typedef int32_t (*CheckFn)(int32_t, int64_t, double, char*, int32_t);
@@ -80,6 +82,9 @@ int main(int argc, char** argv) {
     RESOLVE(StatusFn, read_status, "varekx_read_status");
     RESOLVE(HandleFn, last_outcome, "varekx_last_outcome");
     RESOLVE(OpenFn, open_with_reason, "varekx_open");
+    RESOLVE(OpenV2Fn, open_v2, "varekx_open_v2");
+    RESOLVE(NameFn, outcome_name, "varekx_outcome_name");
+    RESOLVE(NameFn, open_failure_name, "varekx_open_failure_name");
     RESOLVE(ListFn, list_ports, "varekx_list_ports");
     RESOLVE(LimitsFn, get_limits, "varekx_get_limits");
     RESOLVE(CheckFn, check_argument, "varekx_check_argument");
@@ -158,6 +163,40 @@ int main(int argc, char** argv) {
           "varekx_open says no USB port matches");
     check(open_with_reason(NULL, 0, why, sizeof why) == NULL && strcmp(why, "no port name given") == 0,
           "varekx_open refuses a null name");
+
+    /* Why as data: the kind and the system's own error number, for a
+     * missing, a busy and a refused port. */
+    int32_t failure = -1, os_error = -1;
+    if (missing_port != NULL) {
+        check(open_v2(missing_port, 0, why, sizeof why, &failure, &os_error) == NULL &&
+                  failure == VAREKX_OPEN_NO_SUCH_PORT && os_error == 2 && strstr(why, "no such port") != NULL,
+              "varekx_open_v2: a missing port is no_such_port, the system's error 2");
+    }
+    const char* enforced = getenv("VAREK_SHARE_MODE_ENFORCED");
+    if (enforced == NULL || strcmp(enforced, "0") != 0) {
+        check(open_v2(port, 0, why, sizeof why, &failure, &os_error) == NULL && failure == VAREKX_OPEN_BUSY &&
+                  os_error != 0,
+              "varekx_open_v2: the port this host holds is busy, with the system's error");
+    }
+    check(open_v2("socket://127.0.0.1:1", 0, why, sizeof why, &failure, &os_error) == NULL &&
+              failure == VAREKX_OPEN_CONNECT_REFUSED && os_error != 0 && strstr(why, "connection refused") != NULL,
+          "varekx_open_v2: a refused connect, with the system's error");
+    check(open_v2("usb:FFFF:FFFE", 0, why, sizeof why, &failure, &os_error) == NULL &&
+              failure == VAREKX_OPEN_NO_SUCH_PORT && os_error == 0,
+          "varekx_open_v2: a usb: name no port has is no_such_port, with no system error");
+    check(open_v2("usb:12:34", 0, NULL, 0, &failure, NULL) == NULL && failure == VAREKX_OPEN_NAME_MALFORMED,
+          "varekx_open_v2: a malformed name, either pointer may be null");
+    check(strcmp(open_failure_name(VAREKX_OPEN_BUSY), "busy") == 0 &&
+              strcmp(open_failure_name(VAREKX_OPEN_NO_COM_PORT_AGREEMENT), "no_com_port_agreement") == 0 &&
+              open_failure_name(-1) == NULL &&
+              strcmp(outcome_name(VAREKX_OUTCOME_NOTHING_ARRIVED), "nothing_arrived") == 0 &&
+              outcome_name(1000) == NULL,
+          "the names of open failures and outcomes");
+    close_handle(handle);
+    handle = open_v2(port, 0, why, sizeof why, &failure, &os_error);
+    check(handle != NULL && why[0] == '\0' && failure == VAREKX_OPEN_NONE && os_error == 0 &&
+              software_trigger(handle) == VAREK_OK,
+          "varekx_open_v2 opens, and says no failure");
     close_handle(handle);
     handle = open_with_reason(port, 0, why, sizeof why);
     check(handle != NULL && why[0] == '\0' && software_trigger(handle) == VAREK_OK, "varekx_open opens");

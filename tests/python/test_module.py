@@ -1,6 +1,9 @@
 """The varek Python module against the simulated instrument named by
 VAREK_SIM_C_PORT, with the library named by VAREK_LIBRARY."""
+import errno
 import os
+import re
+import socket
 import sys
 import tempfile
 import unittest
@@ -9,8 +12,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "python")
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 from fake_device_tree import build_fake_device_tree  # noqa: E402
 from sim_process import SimControl  # noqa: E402
-from varek import (Outcome, PortInfo, TimingConfig, Varek, VarekApplyError, VarekArgumentError, VarekError,  # noqa: E402
-                   VarekOpenError, check_setup, limits, list_ports)
+from varek import (OpenFailure, Outcome, PortInfo, TimingConfig, Varek, VarekApplyError,  # noqa: E402
+                   VarekArgumentError, VarekError, VarekOpenError, check_setup, limits, list_ports)
 
 PORT = os.environ["VAREK_SIM_C_PORT"]
 
@@ -87,6 +90,40 @@ class VarekModuleTest(unittest.TestCase):
                 Varek(PORT)
             self.assertIn("busy: another program holds it", str(raised.exception))
             held.software_trigger()
+
+    def test_why_a_port_did_not_open_is_data(self):
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            free = probe.getsockname()[1]
+        cases = [("/dev/varek-no-such-port", OpenFailure.NO_SUCH_PORT, errno.ENOENT, FileNotFoundError),
+                 (f"socket://127.0.0.1:{free}", OpenFailure.CONNECT_REFUSED, errno.ECONNREFUSED,
+                  ConnectionRefusedError),
+                 ("usb:ffff:fffe", OpenFailure.NO_SUCH_PORT, None, None),
+                 ("usb:0403", OpenFailure.NAME_MALFORMED, None, None)]
+        for name, failure, number, builtin in cases:
+            with self.subTest(name=name):
+                with self.assertRaises(VarekOpenError) as raised:
+                    Varek(name)
+                self.assertEqual((raised.exception.failure, raised.exception.errno), (failure, number))
+                if builtin:
+                    self.assertIsInstance(raised.exception, builtin)
+        with Varek(PORT):
+            try:
+                Varek(PORT)
+            except OSError as busy:  # caught as any OSError is
+                self.assertIsInstance(busy, VarekOpenError)
+                self.assertEqual((busy.failure, busy.errno), (OpenFailure.BUSY, errno.EBUSY))
+            else:
+                self.fail("a held port opened twice")
+
+    def test_the_numberings_are_the_c_headers(self):
+        header = os.path.join(os.path.dirname(__file__), "..", "..", "include", "varek", "varek_ext.h")
+        with open(header) as text:
+            defines = dict(re.findall(r"^#define VAREKX_((?:OUTCOME|OPEN)_\w+) (\d+)", text.read(), re.MULTILINE))
+        in_header = {(key.split("_", 1)[0], key.split("_", 1)[1], int(number)) for key, number in defines.items()}
+        in_python = ({("OUTCOME", member.name, member.value) for member in Outcome} |
+                     {("OPEN", member.name, member.value) for member in OpenFailure})
+        self.assertEqual(in_python, in_header)
 
     def test_ports_listed_and_opened_by_usb_identity(self):
         with tempfile.TemporaryDirectory() as root:

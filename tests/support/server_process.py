@@ -1,6 +1,7 @@
 """varek-server in front of a simulated instrument, as the load tests and
 the server benchmarks drive it: the processes, and clients that fire."""
 import http.client
+import json
 import os
 import re
 import signal
@@ -55,15 +56,22 @@ class SlowInstrument:
 
 def post_fire(port, timeout):
     """(status, seconds taken); status None when the client gave up or lost the connection."""
+    status, took, _ = post_fire_answer(port, timeout)
+    return status, took
+
+
+def post_fire_answer(port, timeout):
+    """(status, seconds taken, the JSON answer); status and answer None when the client gave up or lost
+    the connection."""
     started = time.monotonic()
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
     try:
         connection.request("POST", "/api/v1/fire")
         response = connection.getresponse()
-        response.read()
-        return response.status, time.monotonic() - started
+        body = response.read()
+        return response.status, time.monotonic() - started, json.loads(body) if body else None
     except (OSError, http.client.HTTPException):
-        return None, time.monotonic() - started
+        return None, time.monotonic() - started, None
     finally:
         connection.close()
 

@@ -167,8 +167,10 @@ class ServerCase(unittest.TestCase):
         stop_server(cls.server)
         cls.simulator.stop()
 
-    def assertError(self, answer, status, *phrases):
+    def assertError(self, answer, status, outcome, *phrases):
+        """An error answer: its status, its outcome's name, and phrases of its words."""
         self.assertEqual(answer[0], status, answer)
+        self.assertEqual(answer[1]["outcome"], outcome, answer)
         for phrase in phrases:
             self.assertIn(phrase, answer[1]["error"])
 
@@ -207,36 +209,37 @@ class ServerTest(ServerCase):
 
     def test_bad_requests_say_what_is_wrong_and_change_nothing(self):
         cases = [
-            ("PUT", "/api/v1/channels/1", None, "{not json", 400, "must be a JSON object"),
-            ("PUT", "/api/v1/channels/1", [1, 2], None, 400, "must be a JSON object"),
-            ("PUT", "/api/v1/channels/1", {}, None, 400, "no field given"),
-            ("PUT", "/api/v1/channels/1", {"delay": 5, "colour": "red"}, None, 400, 'unknown field "colour"'),
-            ("PUT", "/api/v1/channels/1", {"delay": 5, "pulse_width": -1}, None, 400, 'field "pulse_width"'),
-            ("PUT", "/api/v1/channels/1", {"delay": 1.5}, None, 400, 'field "delay" must be a whole number'),
-            ("PUT", "/api/v1/channels/1", {"delay": 184467440737095517}, None, 400, 'field "delay"'),
-            ("PUT", "/api/v1/channels/1", {"delay": 5, "enabled": "yes"}, None, 400, 'field "enabled"'),
-            ("PUT", "/api/v1/trigger", {"mode": 1, "frequency": 0}, None, 400, 'field "frequency"'),
-            ("PUT", "/api/v1/trigger", {"mode": 3}, None, 400, 'field "mode"'),
-            ("PUT", "/api/v1/output", {"enabled": 1}, None, 400, 'field "enabled"'),
-            ("PUT", "/api/v1/channels/9", {"delay": 5}, None, 404, "no channel 9"),
-            ("PUT", "/api/v1/channels/0", {"delay": 5}, None, 404, "no channel 0"),
-            ("PUT", "/api/v1/channels/x", {"delay": 5}, None, 404, "no channel x"),
-            ("GET", "/api/v1/nothing", None, None, 404, "no such path"),
-            ("GET", "/elsewhere", None, None, 404, "no such page"),
-            ("GET", "/api/v1/fire", None, None, 405, "takes POST"),
-            ("PUT", "/api/v1/channels/1", None, "x" * (65 * 1024), 413, "larger than 64 KiB"),
+            ("PUT", "/api/v1/channels/1", None, "{not json", 400, "bad_request", "must be a JSON object"),
+            ("PUT", "/api/v1/channels/1", [1, 2], None, 400, "bad_request", "must be a JSON object"),
+            ("PUT", "/api/v1/channels/1", {}, None, 400, "bad_request", "no field given"),
+            ("PUT", "/api/v1/channels/1", {"delay": 5, "colour": "red"}, None, 400, "bad_request", 'unknown field "colour"'),
+            ("PUT", "/api/v1/channels/1", {"delay": 5, "pulse_width": -1}, None, 400, "bad_request", 'field "pulse_width"'),
+            ("PUT", "/api/v1/channels/1", {"delay": 1.5}, None, 400, "bad_request", 'field "delay" must be a whole number'),
+            ("PUT", "/api/v1/channels/1", {"delay": 184467440737095517}, None, 400, "bad_request", 'field "delay"'),
+            ("PUT", "/api/v1/channels/1", {"delay": 5, "enabled": "yes"}, None, 400, "bad_request", 'field "enabled"'),
+            ("PUT", "/api/v1/trigger", {"mode": 1, "frequency": 0}, None, 400, "bad_request", 'field "frequency"'),
+            ("PUT", "/api/v1/trigger", {"mode": 3}, None, 400, "bad_request", 'field "mode"'),
+            ("PUT", "/api/v1/output", {"enabled": 1}, None, 400, "bad_request", 'field "enabled"'),
+            ("PUT", "/api/v1/channels/9", {"delay": 5}, None, 404, "not_found", "no channel 9"),
+            ("PUT", "/api/v1/channels/0", {"delay": 5}, None, 404, "not_found", "no channel 0"),
+            ("PUT", "/api/v1/channels/x", {"delay": 5}, None, 404, "not_found", "no channel x"),
+            ("GET", "/api/v1/nothing", None, None, 404, "not_found", "no such path"),
+            ("GET", "/elsewhere", None, None, 404, "not_found", "no such page"),
+            ("GET", "/api/v1/fire", None, None, 405, "method_not_allowed", "takes POST"),
+            ("PUT", "/api/v1/channels/1", None, "x" * (65 * 1024), 413, "too_large", "larger than 64 KiB"),
         ]
-        for method, path, body, raw, status, phrase in cases:
+        for method, path, body, raw, status, outcome, phrase in cases:
             with self.subTest(path=path, body=body if raw is None else raw[:20]):
-                self.assertError(once(self.port, method, path, body, raw), status, phrase)
+                self.assertError(once(self.port, method, path, body, raw), status, outcome, phrase)
         self.assertEqual(self.sim.command("received"), "", "nothing reached the instrument")
 
     def test_an_instrument_failure_is_502_with_its_reason(self):
-        for fault, phrase in [("silent", "nothing arrived from"), ("checksum", "damaged reply"),
-                              ("refuse", "refused the software trigger")]:
+        for fault, outcome, phrase in [("silent", "nothing_arrived", "nothing arrived from"),
+                                       ("checksum", "bad_checksum", "damaged reply"),
+                                       ("refuse", "refused", "refused the software trigger")]:
             with self.subTest(fault=fault):
                 self.sim.command("fault " + fault)
-                self.assertError(self.client.request("POST", "/api/v1/fire"), 502, phrase)
+                self.assertError(self.client.request("POST", "/api/v1/fire"), 502, outcome, phrase)
                 self.assertEqual(self.client.request("POST", "/api/v1/fire")[0], 200)
 
     def test_many_clients_at_once_get_their_own_answers(self):
@@ -276,8 +279,11 @@ class ServerTest(ServerCase):
 
     def test_the_port_going_away_and_coming_back(self):
         self.sim.command("hangup")
-        self.assertError(self.client.request("POST", "/api/v1/fire"), 503, "is gone", "tries it again every second")
-        self.assertError(self.client.request("GET", "/api/v1/instrument"), 503, "is gone")
+        self.assertError(self.client.request("POST", "/api/v1/fire"), 503, "port_gone", "is gone",
+                         "tries it again every second")
+        status, gone = self.client.request("GET", "/api/v1/instrument")
+        self.assertError((status, gone), 503, "port_gone", "is gone")
+        self.assertIn("open_failure", gone)
         self.sim.command("revive")
         deadline = time.monotonic() + 10
         while self.client.request("POST", "/api/v1/fire")[0] != 200:
@@ -366,12 +372,13 @@ class SetupTest(ServerCase):
         self.sim.command("reset")
         for document, phrase in cases:
             with self.subTest(document=document):
-                self.assertError(self.client.request("PUT", "/api/v1/setup", document), 400, phrase, "nothing")
+                self.assertError(self.client.request("PUT", "/api/v1/setup", document), 400, "bad_request", phrase,
+                                 "nothing")
         self.assertError(self.client.request("PUT", "/api/v1/setup", raw='{"varek_setup": 1, "channels": '
-                                             '{"1": {"delay": 5, "delay": 6}}}'), 400,
+                                             '{"1": {"delay": 5, "delay": 6}}}'), 400, "bad_request",
                          "channels.1.delay: given twice")
         self.assertError(self.client.request("PUT", "/api/v1/channels/1", raw='{"delay": 5, "delay": 6}'), 400,
-                         "given twice")
+                         "bad_request", "given twice")
         self.assertEqual(self.sim.command("requests"), "0")
 
     def test_drift_and_a_failed_verification_name_each_field(self):
@@ -383,7 +390,7 @@ class SetupTest(ServerCase):
         self.sim.command("fault ignore")
         status, answer = self.client.request("PUT", "/api/v1/setup",
                                              {"varek_setup": 1, "channels": {"5": {"pulse_width": 40}}})
-        self.assertEqual(status, 502, answer)
+        self.assertError((status, answer), 502, "setup_differs", "reads back otherwise")
         self.assertEqual(answer["differences"], [{"field": "channels.5.pulse_width", "set": 40, "read": 0}])
 
     def test_a_setting_whose_reply_was_lost_is_shown_as_unknown(self):
@@ -393,12 +400,14 @@ class SetupTest(ServerCase):
         self.client.request("PUT", "/api/v1/channels/2", {"enabled": True})
         self.client.request("PUT", "/api/v1/output", {"enabled": True})
         self.sim.command("fault refuse")
-        self.assertError(self.client.request("PUT", "/api/v1/channels/2", {"enabled": False}), 502, "refused")
+        self.assertError(self.client.request("PUT", "/api/v1/channels/2", {"enabled": False}), 502, "refused",
+                         "refused")
         instrument = self.client.request("GET", "/api/v1/instrument")[1]
         self.assertEqual((instrument["channels"][1]["output"], self.sim.state()["on2"]), (True, "1"))
 
         self.sim.command("fault silent")
-        self.assertError(self.client.request("PUT", "/api/v1/channels/2", {"enabled": False}), 502, "nothing arrived")
+        self.assertError(self.client.request("PUT", "/api/v1/channels/2", {"enabled": False}), 502,
+                         "nothing_arrived", "nothing arrived")
         instrument = self.client.request("GET", "/api/v1/instrument")[1]
         self.assertEqual((instrument["channels"][1]["output"], self.sim.state()["on2"]), (None, "0"))
 
@@ -413,7 +422,7 @@ class SetupTest(ServerCase):
         self.assertEqual(self.sim.state()["delay1"], "0", "nothing after the failed step was sent")
 
     def test_times_in_the_declared_unit_need_one(self):
-        self.assertError(self.client.request("PUT", "/api/v1/channels/1", {"delay": "2us"}), 400,
+        self.assertError(self.client.request("PUT", "/api/v1/channels/1", {"delay": "2us"}), 400, "bad_request",
                          "no unit is declared")
 
 
@@ -540,9 +549,12 @@ class GuardTest(ServerCase):
             # HTTP/1.1 without Host.
             ("GET", "/api/v1/instrument", (), b"", 400),
         ]
+        outcomes = {421: "unknown_host", 403: "forbidden_origin", 415: "unsupported_media_type", 400: "bad_request"}
         for method, path, headers, body, status in cases:
             with self.subTest(method=method, path=path, headers=headers):
-                self.assertEqual(self.send(method, path, headers, body)[0], status)
+                answer_status, _, answer = self.send(method, path, headers, body)
+                self.assertEqual(answer_status, status)
+                self.assertEqual(json.loads(answer)["outcome"], outcomes[status])
         self.assertEqual(self.sim.command("received"), "", "nothing reached the instrument")
 
     def test_this_machines_own_requests_still_work(self):
@@ -639,6 +651,7 @@ class TokenTest(unittest.TestCase):
         try:
             status, headers, _ = raw_exchange(port, http_request("POST", "/api/v1/fire", port, ("Host: localhost",)))
             self.assertEqual((status, headers["www-authenticate"]), (401, 'Bearer realm="varek-server"'))
+            self.assertEqual(once(port, "POST", "/api/v1/fire")[1]["outcome"], "unauthorized")
             self.assertEqual(once(port, "POST", "/api/v1/fire", token="s3cret-tokeN")[0], 401)
             self.assertEqual(once(port, "POST", "/api/v1/fire", token="s3cret-token"), (200, {"fired": True}))
             for authorization in ("bearer s3cret-token", "BEARER  s3cret-token\t"):
@@ -689,6 +702,22 @@ class UsbNameTest(unittest.TestCase):
         try:
             self.assertEqual(once(port, "POST", "/api/v1/fire"), (200, {"fired": True}))
             self.assertEqual(simulator.control.state()["fired"], "1")
+            # The adapter unplugged: its name resolves no more, and the 503 says so.
+            listed = os.path.join(environment["VAREK_SYSFS_ROOT"], "class", "tty", "ttyUSB2")
+            target = os.readlink(listed)
+            os.unlink(listed)
+            simulator.control.command("hangup")
+            self.assertEqual(once(port, "POST", "/api/v1/fire")[0], 503)
+            time.sleep(1.5)  # a reopen has been tried
+            status, gone = once(port, "POST", "/api/v1/fire")
+            self.assertEqual((status, gone["outcome"], gone["open_failure"]), (503, "port_gone", "no_such_port"))
+            self.assertIn("no USB serial port matches usb:0403:6001:A1B2C3", gone["error"])
+            os.symlink(target, listed)
+            simulator.control.command("revive")
+            deadline = time.monotonic() + 10
+            while once(port, "POST", "/api/v1/fire")[0] != 200:
+                self.assertLess(time.monotonic(), deadline, "the adapter came back, the server did not")
+                time.sleep(0.3)
         finally:
             stop_server(server)
         for name, code, reason in (("usb:0403:6001", 1, "2 USB serial ports match usb:0403:6001"),

@@ -60,9 +60,11 @@ public:
 
     // The answer to a body over kMaxBodyBytes.
     static ApiResponse TooLarge();
-    // The answer to a request that waited past its deadline, or that found
-    // the server at its limit of connections.
+    // The answer to a request that found the server at its limit of
+    // connections, or too many waiting before it.
     static ApiResponse Busy(const std::string& why);
+    // The answer to a request that waited past its deadline: not carried out.
+    static ApiResponse Expired();
 
 private:
     bool Authorized(const std::string& authorization) const;

@@ -137,7 +137,8 @@ private:
                                         static_cast<std::int32_t>(request->data.size()), &reply,
                                         VarekDDG::OPERATION_TIMEOUT_MS);
             },
-            [self = shared_from_this()](JobResult result, bool, const VarekExchangeReport& report) {
+            [self = shared_from_this()](JobResult result, bool, const VarekExchangeReport& report,
+                                        const VarekPortOpening&) {
                 // Every byte the instrument sent, damaged or not, so that the
                 // client's library judges the reply as it would on the line;
                 // nothing when it sent nothing, or the exchange never ran.

@@ -31,10 +31,12 @@ async function api(method, path, body) {
     throw new Error("the server does not answer: is varek-server still running?");
   }
   const answer = await response.json().catch(() => ({error: "the server sent no JSON (HTTP " + response.status + ")"}));
-  if (response.status === 401) document.getElementById("token-box").style.display = "block";
+  // Failures are told apart by their outcome's name, as the API documents them.
+  if (answer.outcome === "unauthorized") document.getElementById("token-box").style.display = "block";
   if (!response.ok) {
     const failure = new Error(answer.error || ("HTTP " + response.status));
-    failure.differences = answer.differences;
+    failure.outcome = answer.outcome;
+    if (answer.outcome === "setup_differs") failure.differences = answer.differences;
     throw failure;
   }
   return answer;

@@ -153,8 +153,7 @@ void HttpSession::OnDeadline(beast::error_code error) {
     // Already running: its answer follows within one job.
     if (!ticket_->Withdraw()) return;
     held_.reset();
-    Deliver(Api::Busy("this request waited " + std::to_string(kRequestDeadline.count()) +
-                      " s for its turn and was dropped, not carried out"));
+    Deliver(Api::Expired());
 }
 
 void HttpSession::OnPeek(beast::error_code error, std::size_t got) {

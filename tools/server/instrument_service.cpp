@@ -22,19 +22,15 @@ InstrumentService::InstrumentService(std::string port, std::int32_t baud, Servic
       baud_(baud),
       hooks_(std::move(hooks)),
       last_job_end_(Clock::now().time_since_epoch().count()) {
-    if (!Open()) {
-        throw std::runtime_error(open_failure_.empty() ? VarekDescribeOutcome(device_.LastExchange())
-                                                       : open_failure_);
-    }
+    if (!Open()) throw std::runtime_error(opening_.why);
     worker_ = std::thread([this] { Work(); });
 }
 
 bool InstrumentService::Open() {
     // A usb: name is resolved again each time: the adapter may come back on
     // another port.
-    const VarekResolvedPort resolved = VarekResolvePort(port_.c_str());
-    open_failure_ = resolved.why;
-    return resolved.ok() && device_.Open(resolved.system_name.c_str(), baud_);
+    opening_ = VarekOpenPort(device_, port_.c_str(), baud_);
+    return opening_.ok();
 }
 
 InstrumentService::~InstrumentService() { Stop(); }
@@ -67,7 +63,7 @@ void InstrumentService::Submit(Job job, Done done, std::shared_ptr<JobTicket> ti
     }
     if (refusal != JobResult::Done) {
         lock.unlock();
-        if (ticket->Withdraw()) done(refusal, false, VarekExchangeReport{});
+        if (ticket->Withdraw()) done(refusal, false, VarekExchangeReport{}, VarekPortOpening{});
         return;
     }
     jobs_.push_back({std::move(job), std::move(done), std::move(ticket)});
@@ -108,20 +104,20 @@ bool InstrumentService::RunOnPort(const Job& job, bool& ok) {
 
 bool InstrumentService::Run(Queued& next) {
     if (Clock::now() > next.ticket->deadline()) {
-        if (next.ticket->Withdraw()) next.done(JobResult::Expired, false, VarekExchangeReport{});
+        if (next.ticket->Withdraw()) next.done(JobResult::Expired, false, VarekExchangeReport{}, opening_);
         return false;
     }
     // Withdrawn: its deadline passed or its client left, and it was answered then.
     if (!next.ticket->Start()) return false;
     if (gone_) {
-        next.done(JobResult::PortGone, false, device_.LastExchange());  // the open's reason
+        next.done(JobResult::PortGone, false, device_.LastExchange(), opening_);
         return false;
     }
     bool ok = false;
     const Clock::time_point started = Clock::now();
     const bool lost = RunOnPort(next.job, ok);
     if (hooks_.on_job) hooks_.on_job(device_.LastExchange(), Clock::now() - started);
-    next.done(lost ? JobResult::PortGone : JobResult::Done, ok, device_.LastExchange());
+    next.done(lost ? JobResult::PortGone : JobResult::Done, ok, device_.LastExchange(), opening_);
     return true;
 }
 
@@ -159,7 +155,7 @@ void InstrumentService::Work() {
     left.swap(jobs_);
     lock.unlock();
     for (Queued& job : left) {
-        if (job.ticket->Withdraw()) job.done(JobResult::Stopping, false, VarekExchangeReport{});
+        if (job.ticket->Withdraw()) job.done(JobResult::Stopping, false, VarekExchangeReport{}, opening_);
     }
 }
 

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "job_ticket.h"
+#include "varek/ports.h"
 #include "varek/varek_ddg.h"
 
 namespace varek::server {
@@ -37,9 +38,12 @@ public:
     // A job runs with the open connection; it returns false when an
     // operation failed (the connection's record says why).
     using Job = std::function<bool(VarekDDG&)>;
-    // Hears how the job went, on the thread that settled it. It is not
-    // called for a job whose ticket someone else withdrew: that one answers.
-    using Done = std::function<void(JobResult, bool ok, const VarekExchangeReport& report)>;
+    // Hears how the job went, on the thread that settled it: its result, the
+    // connection's record of the last exchange, and how the port was last
+    // opened (for PortGone, why it is not open when a reopen failed). It is
+    // not called for a job whose ticket someone else withdrew: that one answers.
+    using Done = std::function<void(JobResult, bool ok, const VarekExchangeReport& report,
+                                    const VarekPortOpening& opening)>;
 
     virtual ~InstrumentBackend() = default;
     virtual const std::string& port() const = 0;
@@ -104,7 +108,7 @@ private:
     const ServiceHooks hooks_;
     std::atomic<Clock::rep> last_job_end_;
     VarekDDG device_;
-    std::string open_failure_;  // why the name did not resolve, "" when it did
+    VarekPortOpening opening_;  // how the last open went
     bool gone_ = false;
     Clock::time_point next_reopen_{};
     std::mutex mutex_;

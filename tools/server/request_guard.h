@@ -33,8 +33,30 @@ struct RequestHead {
     bool has_body = false;
 };
 
+// The server's own reasons for an error answer, beside the library's
+// outcomes; their names (ServerOutcomeName) go out in each error's body.
+enum class ServerOutcome {
+    Busy,                  // the request could not have its turn in time, or the server is full
+    Expired,               // it waited past its deadline, and was not carried out
+    PortGone,              // the instrument's port is gone; the server reopens it
+    Stopping,              // the server is shutting down
+    BadRequest,            // malformed JSON, a bad or unknown field, no Host in HTTP/1.1
+    Unauthorized,          // the token is missing or wrong
+    ForbiddenOrigin,       // a change sent from a page of another origin
+    UnknownHost,           // the Host names no name of this server
+    UnsupportedMediaType,  // a body not declared JSON
+    NotFound,              // no such path or channel
+    MethodNotAllowed,      // the path takes another method
+    TooLarge,              // a body over the limit
+    SetupDiffers,          // a setup applied, but read back otherwise
+};
+
+// "busy", "port_gone", ...
+const char* ServerOutcomeName(ServerOutcome outcome);
+
 struct Refusal {
     unsigned status;
+    ServerOutcome outcome;
     std::string message;
 };
 

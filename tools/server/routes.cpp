@@ -142,7 +142,7 @@ void GetSetup(const RouteCall& call) {
 void PutSetup(const RouteCall& call) {
     VarekSetup wanted;
     const std::string refusal = VarekParseSetup(call.request.body, &wanted);
-    if (!refusal.empty()) return call.respond(Error(400, refusal + "; nothing was sent"));
+    if (!refusal.empty()) return call.respond(Error(400, ServerOutcome::BadRequest, refusal + "; nothing was sent"));
     auto read = std::make_shared<VarekSetup>();
     SetupMemory& memory = call.memory;
     call.run(
@@ -156,6 +156,7 @@ void PutSetup(const RouteCall& call) {
             const auto differences = VarekCompareSetups(wanted, *read);
             if (differences.empty()) return SetupResponse(200, memory.Document(*read));
             return Json(502, json{{"error", "the setup was applied, but the instrument reads back otherwise"},
+                                  {"outcome", ServerOutcomeName(ServerOutcome::SetupDiffers)},
                                   {"differences", DifferencesJson(differences)}});
         });
 }
@@ -163,11 +164,11 @@ void PutSetup(const RouteCall& call) {
 void PutChannel(const RouteCall& call) {
     std::string error;
     const auto fields = FieldsOf(call.request.body, {"delay", "pulse_width", "enabled"}, error);
-    if (!fields) return call.respond(Error(400, error));
+    if (!fields) return call.respond(Error(400, ServerOutcome::BadRequest, error));
     const auto delay = TimeField(*fields, "delay", VarekDelayRejection, call.memory.unit(), error);
     const auto width = TimeField(*fields, "pulse_width", VarekPulseWidthRejection, call.memory.unit(), error);
     const auto enabled = BoolField(*fields, "enabled", error);
-    if (!error.empty()) return call.respond(Error(400, error));
+    if (!error.empty()) return call.respond(Error(400, ServerOutcome::BadRequest, error));
     VarekSetup change;
     change.channels[call.channel - 1] = {delay, width, enabled};
     auto config = std::make_shared<VarekTimingConfig>();
@@ -183,10 +184,10 @@ void PutChannel(const RouteCall& call) {
 void PutTrigger(const RouteCall& call) {
     std::string error;
     const auto fields = FieldsOf(call.request.body, {"mode", "frequency"}, error);
-    if (!fields) return call.respond(Error(400, error));
+    if (!fields) return call.respond(Error(400, ServerOutcome::BadRequest, error));
     const auto mode = WholeField(*fields, "mode", VarekTriggerModeRejection, error);
     const auto frequency = NumberField(*fields, "frequency", VarekFrequencyRejection, error);
-    if (!error.empty()) return call.respond(Error(400, error));
+    if (!error.empty()) return call.respond(Error(400, ServerOutcome::BadRequest, error));
     VarekSetup change;
     if (mode) change.trigger_mode = static_cast<std::int32_t>(*mode);
     change.trigger_frequency = frequency;
@@ -206,9 +207,9 @@ void PutTrigger(const RouteCall& call) {
 void PutOutput(const RouteCall& call) {
     std::string error;
     const auto fields = FieldsOf(call.request.body, {"enabled"}, error);
-    if (!fields) return call.respond(Error(400, error));
+    if (!fields) return call.respond(Error(400, ServerOutcome::BadRequest, error));
     const auto enabled = BoolField(*fields, "enabled", error);
-    if (!error.empty()) return call.respond(Error(400, error));
+    if (!error.empty()) return call.respond(Error(400, ServerOutcome::BadRequest, error));
     SetupMemory& memory = call.memory;
     call.run(
         [on = *enabled, &memory](VarekDDG& d) {
