@@ -8,6 +8,7 @@
 #                                     the same as Debian packages (CPack components)
 #   varek-VERSION-py3-none-linux_x86_64.whl, varek-VERSION-py3-none-win_amd64.whl
 #                                     the Python package with the library and varek-sim inside
+#   varek-VERSION-openapi.json        the HTTP API of varek-server, as OpenAPI 3.1
 #   SHA256SUMS                        over the artifacts
 # Every binary is stripped; its debug information goes to dist-debug/, beside
 # dist/: for Linux under usr/lib/debug/.build-id/ (unpacked at /, gdb finds
@@ -58,6 +59,8 @@ quietly cmake -S . -B "$work/windows" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 quietly cmake --build "$work/windows"
 windows_name=varek-$version-windows-x64
 quietly cmake --install "$work/windows" --prefix "$work/$windows_name"
+# The API's description, as the Linux build's server prints it: the same program.
+cp "$work/linux/tools/server/openapi.json" "$work/$windows_name/openapi.json"
 mkdir -p "dist-debug/$windows_name-debug"
 for binary in "$work/$windows_name/bin/"*.dll "$work/$windows_name/bin/"*.exe; do
   debug=$root/dist-debug/$windows_name-debug/$(basename "$binary").debug
@@ -87,6 +90,7 @@ cp "$library" "$work/$soname"
 stage_wheel linux_x86_64 "$work/$soname" "$work/stage/usr/bin/varek-sim"
 stage_wheel win_amd64 "$work/$windows_name/bin/varek.dll" "$work/$windows_name/bin/varek-sim.exe"
 
-(cd dist && sha256sum -- *.zip *.tar.gz *.deb *.whl >SHA256SUMS)
+cp "$work/linux/tools/server/openapi.json" "dist/varek-$version-openapi.json"
+(cd dist && sha256sum -- *.zip *.tar.gz *.deb *.whl *.json >SHA256SUMS)
 echo "== dist"
 ls -l dist

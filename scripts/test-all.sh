@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh all
+scripts/python-env.sh >/dev/null
 
 echo "== format check"
 git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror

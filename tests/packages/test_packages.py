@@ -8,6 +8,7 @@ Needs the linux and windows presets built (the simulator, the Wine prefix)."""
 import glob
 import gzip
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -85,7 +86,10 @@ def test_dist_holds_the_artifacts_with_their_checksums():
     names = sorted(os.listdir(DIST))
     wheels = [f"varek-{VERSION}-py3-none-{platform}.whl" for platform in ("linux_x86_64", "win_amd64")]
     debs = [os.path.basename(deb_path(package)) for package in DEB_PACKAGES]
-    assert names == sorted([WINDOWS_NAME + ".zip", LINUX_NAME + ".tar.gz", "SHA256SUMS"] + debs + wheels)
+    assert names == sorted([WINDOWS_NAME + ".zip", LINUX_NAME + ".tar.gz", "SHA256SUMS", f"varek-{VERSION}-openapi.json"]
+                           + debs + wheels)
+    with open(os.path.join(DIST, f"varek-{VERSION}-openapi.json")) as document:
+        assert json.load(document)["info"]["version"] == VERSION
     sums = dict(reversed(line.split()) for line in open(os.path.join(DIST, "SHA256SUMS")))
     assert sorted(sums) == sorted(name for name in names if name != "SHA256SUMS")
     for name, digest in sums.items():
@@ -97,7 +101,7 @@ def test_the_zip_holds_what_a_windows_user_needs(windows_tree):
                    "lib/cmake/varek/varekConfig.cmake", "lib/cmake/varek/varekConfigVersion.cmake",
                    "include/varek/varek.h", "include/varek/varek_ext.h", "include/varek/varek_ddg.h",
                    "include/varek/serial_port.h", "include/varek/exchange_report.h", "include/varek/export.h",
-                   "python/varek/__init__.py", "README-windows.txt", "LICENSE", "SHA256SUMS"]:
+                   "python/varek/__init__.py", "README-windows.txt", "LICENSE", "SHA256SUMS", "openapi.json"]:
         assert os.path.isfile(os.path.join(windows_tree, needed)), needed
     assert "MIT License" in open(os.path.join(windows_tree, "LICENSE")).read()
     files = sorted(os.path.relpath(os.path.join(folder, name), windows_tree).replace(os.sep, "/")
@@ -214,7 +218,7 @@ def test_the_debs_are_split_as_debian_splits_a_library_and_hold_everything(deb_t
                               "usr/lib/x86_64-linux-gnu/cmake/varek/varekConfig.cmake"],
              "varek": ["usr/bin/varekctl", "usr/bin/varek-sim", "usr/bin/varek-server",
                        "usr/share/man/man1/varekctl.1.gz", "usr/lib/systemd/system/varek-server@.service",
-                       "usr/share/doc/varek/examples/varek-server.conf"],
+                       "usr/share/doc/varek/examples/varek-server.conf", "usr/share/doc/varek/openapi.json"],
              "python3-varek": ["usr/lib/python3/dist-packages/varek/__init__.py",
                                f"usr/lib/python3/dist-packages/varek-{VERSION}.dist-info/entry_points.txt",
                                "usr/bin/varek-tango-server", "usr/share/man/man1/varek-tango-server.1.gz"]}

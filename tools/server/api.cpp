@@ -7,6 +7,7 @@
 #include "api_responses.h"
 #include "event_log.h"
 #include "front_panel.h"
+#include "openapi_document.h"
 #include "routes.h"
 #include "varek/rules.h"
 
@@ -19,6 +20,8 @@ constexpr const char* kChannelsPrefix = "channels/";
 // Where a monitoring system reads the metrics, and as what.
 constexpr const char* kMetricsPath = "/metrics";
 constexpr const char* kMetricsContentType = "text/plain; version=0.0.4; charset=utf-8";
+// The API's own description, served without the token: it is no secret.
+constexpr const char* kOpenApiPath = "/api/v1/openapi.json";
 // Seconds a client is asked to wait before it tries a busy or portless instrument again.
 constexpr const char* kRetryAfterSeconds = "1";
 
@@ -107,6 +110,10 @@ void Api::Handle(const ApiRequest& request, Respond respond) {
         if (path != file.path && !(file.path == std::string("/") && path == "/index.html")) continue;
         if (method != "GET") return respond(NotAllowed(path + " is read with GET", "GET, HEAD"));
         return respond({200, file.content_type, file.content, {}});
+    }
+    if (path == kOpenApiPath) {
+        if (method != "GET") return respond(NotAllowed(path + " is read with GET", "GET, HEAD"));
+        return respond({200, "application/json", OpenApiDocument(), {}});
     }
     const bool metrics = path == kMetricsPath;
     if (!metrics && path.rfind(kApiPrefix, 0) != 0) return respond(Error(404, ServerOutcome::NotFound, "no such page: " + path));

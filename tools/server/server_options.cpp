@@ -6,6 +6,7 @@
 
 #include "api.h"
 #include "listen_address.h"
+#include "openapi_document.h"
 #include "port_option.h"
 #include "program_version.h"
 #include "request_guard.h"
@@ -27,7 +28,7 @@ void PrintUsage(std::FILE* out) {
                  "                    [--allow-host NAME]... [--max-connections N]\n"
                  "                    [--frames HOST:PORT [--frames-allow CIDR[,CIDR]...] [--frames-idle SECONDS]]\n"
                  "                    [--state-file FILE] [--unit UNIT] [--poll SECONDS] [--metrics-open]\n"
-                 "       varek-server --version\n"
+                 "       varek-server --version | --openapi\n"
                  "Opens the instrument on PORT (COM12, /dev/ttyUSB0, socket://HOST:PORT; sim for a\n"
                  "simulated instrument on Linux; default: the environment variable VAREK_PORT) and serves\n"
                  "it over HTTP: JSON under /api/v1/ and a front panel at /. Every request that reaches\n"
@@ -55,6 +56,8 @@ void PrintUsage(std::FILE* out) {
                  "(default 5; 0: never). GET /metrics gives Prometheus's text format; with a token file\n"
                  "it needs the token like the API, unless --metrics-open. What happens (start, the port lost and back, a\n"
                  "setup restored, drift, a refused token) goes to stderr, one line each, UTC time first.\n"
+                 "GET /api/v1/openapi.json (or --openapi) gives the API as an OpenAPI 3.1 document; every\n"
+                 "error is {\"error\": WORDS, \"outcome\": NAME}.\n"
                  "Exit codes: 1 the port or the address failed, 2 a usage error.\n",
                  kDefaultMaxConnections);
 }
@@ -95,6 +98,10 @@ ServerOptions ParseOptions(int argc, char** argv) {
         }
         if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
+            std::exit(varek::tools::kExitOk);
+        }
+        if (arg == "--openapi") {
+            std::fputs(OpenApiDocument().c_str(), stdout);
             std::exit(varek::tools::kExitOk);
         }
         if (arg == "--metrics-open") {
