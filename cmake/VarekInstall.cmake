@@ -18,6 +18,9 @@ endif()
 set(VAREK_INSTALL_PYTHONDIR ${default_python_dir} CACHE STRING "Where the Python module goes, below the prefix")
 
 target_include_directories(varek PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+# The class interface's headers are C++17 (std::optional, inline variables):
+# a project that links varek::varek builds at least so, without setting it.
+target_compile_features(varek PUBLIC cxx_std_17)
 install(TARGETS varek EXPORT varekTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development

@@ -148,7 +148,8 @@ TEST_F(PosixPortTest, AFailedOpenSaysWhyFromTheCallThatFailed) {
     SerialPort port;
     EXPECT_FALSE(port.Open(device_path.c_str(), 115200, 8, StopBits::One, Parity::None, error));
     EXPECT_EQ(error.failure, VarekOpenFailure::Busy);
-    EXPECT_EQ(error.os_error, EWOULDBLOCK);
+    // The lock's EWOULDBLOCK, given as the busy device it means.
+    EXPECT_EQ(error.os_error, EBUSY);
     holder.Close();
 
     EXPECT_FALSE(port.Open(device_path.c_str(), 12345, 8, StopBits::One, Parity::None, error));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "varek/user_input.h"
+
 namespace varek::net {
 
 namespace {
@@ -15,15 +17,6 @@ bool StartsWithFolded(const std::string& text, const std::string& prefix) {
     return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char expected, char seen) {
         return expected == std::tolower(static_cast<unsigned char>(seen));
     });
-}
-
-std::optional<std::uint16_t> PortNumber(const std::string& text) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const long value = std::stol(text);
-    if (value < 1 || value > 65535) return std::nullopt;
-    return static_cast<std::uint16_t>(value);
 }
 
 // Letters, digits, dots, hyphens and underscores make a host name or an IPv4
@@ -41,10 +34,7 @@ bool PlausibleHost(const std::string& host, bool bracketed) {
 
 }  // namespace
 
-std::string NetworkAddress::HostAndPort() const {
-    const bool ipv6 = host.find(':') != std::string::npos;
-    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
+std::string NetworkAddress::HostAndPort() const { return VarekFormatHostAndPort(host, port); }
 
 bool IsNetworkName(const std::string& name) {
     return StartsWithFolded(name, kRawScheme) || StartsWithFolded(name, kRfc2217Scheme);
@@ -62,40 +52,53 @@ std::optional<NetworkAddress> ParseNetworkAddress(const std::string& name, std::
         why = name + " is no network port name: those begin with socket:// or rfc2217://";
         return std::nullopt;
     }
-    const std::string expected =
-        "a network port is named socket://HOST:PORT or rfc2217://HOST:PORT "
-        "(HOST a name, an IPv4 address or an IPv6 address in brackets, "
-        "PORT 1..65535), got " +
-        name;
-    std::string port_text;
-    bool bracketed = false;
-    if (!rest.empty() && rest.front() == '[') {
-        const std::size_t close = rest.find(']');
-        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') {
-            why = expected;
-            return std::nullopt;
-        }
-        address.host = rest.substr(1, close - 1);
-        port_text = rest.substr(close + 2);
-        bracketed = true;
-    } else {
-        const std::size_t colon = rest.rfind(':');
-        if (colon == std::string::npos) {
-            why = expected;
-            return std::nullopt;
-        }
-        address.host = rest.substr(0, colon);
-        port_text = rest.substr(colon + 1);
-    }
-    const auto port = PortNumber(port_text);
-    if (!port || !PlausibleHost(address.host, bracketed) ||
-        (bracketed && address.host.find(':') == std::string::npos)) {
-        why = expected;
+    std::string ignored;
+    const auto parsed = VarekParseHostAndPort(rest, 1, ignored);
+    if (!parsed) {
+        why = "a network port is named socket://HOST:PORT or rfc2217://HOST:PORT "
+              "(HOST a name, an IPv4 address or an IPv6 address in brackets, "
+              "PORT 1..65535), got " +
+              name;
         return std::nullopt;
     }
-    address.port = *port;
+    address.host = parsed->host;
+    address.port = parsed->port;
     why.clear();
     return address;
 }
 
 }  // namespace varek::net
+
+std::optional<VarekHostAndPort> VarekParseHostAndPort(const std::string& text, std::uint16_t lowest_port,
+                                                      std::string& why) {
+    why = "HOST:PORT expected (HOST a name, an IPv4 address or an IPv6 address in brackets, PORT " +
+          std::to_string(lowest_port) + "..65535), got " + text;
+    VarekHostAndPort address;
+    std::string port_text;
+    const bool bracketed = !text.empty() && text.front() == '[';
+    if (bracketed) {
+        const std::size_t close = text.find(']');
+        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') return std::nullopt;
+        address.host = text.substr(1, close - 1);
+        port_text = text.substr(close + 2);
+    } else {
+        const std::size_t colon = text.rfind(':');
+        if (colon == std::string::npos) return std::nullopt;
+        address.host = text.substr(0, colon);
+        port_text = text.substr(colon + 1);
+    }
+    std::string ignored;
+    const auto port = VarekParseWhole(port_text, lowest_port, 65535, ignored);
+    if (!port || !varek::net::PlausibleHost(address.host, bracketed) ||
+        (bracketed && address.host.find(':') == std::string::npos)) {
+        return std::nullopt;
+    }
+    address.port = static_cast<std::uint16_t>(*port);
+    why.clear();
+    return address;
+}
+
+std::string VarekFormatHostAndPort(const std::string& host, std::uint16_t port) {
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}

@@ -2,22 +2,12 @@
 // serial_port_posix.cpp.
 #include <windows.h>
 
-#include <cstring>
 #include <new>
 
 #include "net/network_line.h"
 #include "varek/serial_port.h"
 
 namespace {
-
-// DCB flag word (the 32 bits after BaudRate). Cleared: fParity, fOutxCtsFlow,
-// fOutxDsrFlow, fDtrControl, fOutX, fInX, fRtsControl. Set: fBinary,
-// fDtrControl = DTR_CONTROL_ENABLE, fRtsControl = RTS_CONTROL_ENABLE. The
-// rest (fDsrSensitivity, fTXContinueOnXoff, fErrorChar, fNull,
-// fAbortOnError) keeps what the driver reported.
-constexpr DWORD kFlagsKeptMask = 0xFFFFDCD1;
-constexpr DWORD kFlagsBinaryDtrRts = 0x1011;
-constexpr DWORD kFlagParity = 0x0002;
 
 BYTE ToDcbParity(Parity parity) {
     switch (parity) {
@@ -131,13 +121,18 @@ bool SerialPort::OpenDevice(const PortNameChar* port_name, std::int32_t baud, st
     dcb.ByteSize = static_cast<BYTE>(data_bits & 0xFF);
     dcb.Parity = ToDcbParity(parity);
     dcb.StopBits = ToDcbStopBits(stop_bits);
-    // The bit fields are rewritten as one word; fParity follows whether any
-    // parity was asked for, even a value that maps to NOPARITY.
-    DWORD flags = 0;
-    static_assert(sizeof(DCB) == 28, "DCB layout");
-    std::memcpy(&flags, reinterpret_cast<const BYTE*>(&dcb) + 8, sizeof(flags));
-    flags = (flags & kFlagsKeptMask) | kFlagsBinaryDtrRts | (parity != Parity::None ? kFlagParity : 0);
-    std::memcpy(reinterpret_cast<BYTE*>(&dcb) + 8, &flags, sizeof(flags));
+    // Binary, no flow control of either kind, DTR and RTS raised and left
+    // up. fParity follows whether any parity was asked for, even a value that
+    // maps to NOPARITY. The rest (fDsrSensitivity, fTXContinueOnXoff,
+    // fErrorChar, fNull, fAbortOnError) keeps what the driver reported.
+    dcb.fBinary = TRUE;
+    dcb.fParity = parity != Parity::None ? TRUE : FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
     if (!SetCommState(handle, &dcb)) return fail(VarekOpenFailure::SettingsRefused);
 
     // Best effort: a port that took its line settings is usable even if a

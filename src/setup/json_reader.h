@@ -1,7 +1,9 @@
-// A strict reader of JSON text into a small tree, for documents the library
-// itself takes (setups): it keeps whole numbers exact, keeps an object's
-// members in their order, and refuses what a lenient parser would let
-// through unnoticed, such as a key given twice.
+// A reader of JSON text into a small tree, for the documents the library
+// itself takes (setups). It is the library's own because the library builds
+// with a C++ compiler and CMake alone, with no third-party headers (the tools
+// use nlohmann-json). It is strict where setups need it: whole numbers kept
+// exact, an object's members kept in their order, and a key given twice
+// refused by its path, worded as varek-server words one in a request body.
 #ifndef VAREK_SETUP_JSON_READER_H
 #define VAREK_SETUP_JSON_READER_H
 

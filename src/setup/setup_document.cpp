@@ -6,6 +6,7 @@
 #include "varek/rules.h"
 #include "varek/setup.h"
 #include "varek/units.h"
+#include "varek/user_input.h"
 
 namespace {
 
@@ -50,9 +51,10 @@ std::string KeysOf(const std::string& group) {
 std::string UnknownKey(const std::string& group, const std::string& key) {
     const std::string path = group.empty() ? key : group + "." + key;
     if (group == "channels") {
-        const bool digits =
-            !key.empty() && key.size() <= 9 && key.find_first_not_of("0123456789") == std::string::npos;
-        if (digits && key[0] != '0') return path + ": " + VarekChannelRejection(std::stoll(key));
+        // "03" is no key of channel 3: a document writes the number as it is.
+        std::string ignored;
+        const auto number = key.empty() || key[0] == '0' ? std::nullopt : VarekParseWhole(key, 1, INT64_MAX, ignored);
+        if (number) return path + ": " + VarekChannelRejection(*number);
         return path + ": channels are keyed by their number, \"1\" to \"" +
                std::to_string(VarekDDG::CHANNEL_COUNT) + "\"";
     }

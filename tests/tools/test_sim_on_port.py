@@ -163,7 +163,7 @@ class SimOnPortTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr.strip().splitlines(),
                          [f"varek-sim: cannot open {self.pair.a}: busy: another program holds it; "
-                          "close that program first (system error 11)"])
+                          "close that program first (system error 16)"])
 
 
 if __name__ == "__main__":

@@ -1,9 +1,11 @@
 // HOST:PORT as the programs' listening options take it (varek-server's
-// --listen and --frames, varek-sim's --listen).
+// --listen and --frames, varek-sim's --listen), by the library's rule.
 #ifndef VAREK_TOOLS_LISTEN_ADDRESS_H
 #define VAREK_TOOLS_LISTEN_ADDRESS_H
 
 #include <string>
+
+#include "varek/user_input.h"
 
 namespace varek::tools {
 
@@ -14,9 +16,6 @@ struct ListenAddress {
 
 // `value` of `option` as HOST:PORT; throws UsageError naming the option.
 ListenAddress ParseListenAddress(const std::string& option, const std::string& value);
-
-// HOST:PORT as the user writes it, an IPv6 address in brackets: [::1]:8470.
-std::string HostAndPort(const std::string& host, unsigned short port);
 
 }  // namespace varek::tools
 

@@ -5,6 +5,7 @@
 
 #include "embedded_instrument.h"
 #include "tool_error.h"
+#include "varek/user_input.h"
 
 namespace varek::tools {
 
@@ -36,13 +37,10 @@ VarekResolvedPort ResolvedPort(const std::string& name) {
 }
 
 std::int32_t ParseBaud(const std::string& text) {
-    const bool digits =
-        !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
-    const long long baud = digits ? std::stoll(text) : 0;
-    if (baud < 1 || baud > std::numeric_limits<std::int32_t>::max()) {
-        throw UsageError("--baud takes a baud rate, a positive whole number, got " + text);
-    }
-    return static_cast<std::int32_t>(baud);
+    std::string ignored;
+    const auto baud = VarekParseWhole(text, 1, std::numeric_limits<std::int32_t>::max(), ignored);
+    if (!baud) throw UsageError("--baud takes a baud rate, a positive whole number, got " + text);
+    return static_cast<std::int32_t>(*baud);
 }
 
 std::string PortNamesForMessage() {

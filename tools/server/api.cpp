@@ -10,6 +10,7 @@
 #include "openapi_document.h"
 #include "routes.h"
 #include "varek/rules.h"
+#include "varek/user_input.h"
 
 namespace varek::server {
 
@@ -144,12 +145,12 @@ void Api::HandleApi(const ApiRequest& request, const std::string& route, const R
     std::int32_t channel = 0;
     if (route.rfind(kChannelsPrefix, 0) == 0) {
         const std::string number = route.substr(std::string(kChannelsPrefix).size());
-        const bool digits = !number.empty() && number.size() <= 9 &&
-                            number.find_first_not_of("0123456789") == std::string::npos;
-        const std::string rejection =
-            digits ? VarekChannelRejection(std::stoll(number)) : "not a channel number";
-        if (!rejection.empty()) return respond(Error(404, ServerOutcome::NotFound, "no channel " + number + " (" + rejection + ")"));
-        channel = static_cast<std::int32_t>(std::stoll(number));
+        std::string rejection;
+        const auto parsed = VarekParseWhole(number, 0, INT64_MAX, rejection);
+        if (parsed) rejection = VarekChannelRejection(*parsed);
+        if (!rejection.empty())
+            return respond(Error(404, ServerOutcome::NotFound, "no channel " + number + " (" + rejection + ")"));
+        channel = static_cast<std::int32_t>(*parsed);
         pattern = std::string(kChannelsPrefix) + "N";
     }
     const Route* match = nullptr;

@@ -24,20 +24,27 @@ bool Accepted(const char* name, const std::string& rejection, std::string& error
 std::optional<json> FieldsOf(const std::string& body, const std::vector<std::string>& allowed,
                              std::string& error) {
     // A key given twice would otherwise be read as its last value, silently.
+    // It is named by its path, as the library's own reader names it in a
+    // setup document: "delay: given twice".
     std::vector<std::set<std::string>> keys_seen;
+    std::vector<std::string> path;
     std::string repeated;
-    const json::parser_callback_t note_keys = [&](int, json::parse_event_t event, json& parsed) {
+    const json::parser_callback_t note_keys = [&](int depth, json::parse_event_t event, json& parsed) {
         if (event == json::parse_event_t::object_start) keys_seen.emplace_back();
         if (event == json::parse_event_t::object_end && !keys_seen.empty()) keys_seen.pop_back();
-        if (event == json::parse_event_t::key && !keys_seen.empty() &&
-            !keys_seen.back().insert(parsed.get<std::string>()).second && repeated.empty()) {
-            repeated = parsed.get<std::string>();
+        if (event == json::parse_event_t::key && !keys_seen.empty()) {
+            const std::string key = parsed.get<std::string>();
+            path.resize(static_cast<std::size_t>(depth > 0 ? depth - 1 : 0));
+            path.push_back(key);
+            if (!keys_seen.back().insert(key).second && repeated.empty()) {
+                for (const std::string& part : path) repeated += (repeated.empty() ? "" : ".") + part;
+            }
         }
         return true;
     };
     json fields = json::parse(body, note_keys, false);
     if (!repeated.empty()) {
-        error = "the field \"" + repeated + "\" is given twice";
+        error = repeated + ": given twice";
         return std::nullopt;
     }
     if (fields.is_discarded() || !fields.is_object()) {

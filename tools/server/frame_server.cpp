@@ -51,7 +51,7 @@ public:
           idle_timer_(socket_.get_executor()) {
         boost::system::error_code ignored;
         const tcp::endpoint peer = socket_.remote_endpoint(ignored);
-        name_ = varek::tools::HostAndPort(peer.address().to_string(), peer.port());
+        name_ = VarekFormatHostAndPort(peer.address().to_string(), peer.port());
         clients_->open.insert(this);
     }
     ~FrameClient() { clients_->open.erase(this); }
@@ -228,7 +228,7 @@ void FrameServer::Accept() {
         const tcp::endpoint peer = socket.remote_endpoint(peer_error);
         const bool allowed = !peer_error && filter_.Allows(peer.address());
         if (allowed && (clients_->open.size() < max_clients_ ||
-                        MakeRoom(varek::tools::HostAndPort(peer.address().to_string(), peer.port())))) {
+                        MakeRoom(VarekFormatHostAndPort(peer.address().to_string(), peer.port())))) {
             boost::system::error_code ignored;
             socket.set_option(tcp::no_delay(true), ignored);
             std::make_shared<FrameClient>(std::move(socket), instrument_, clients_, idle_limit_)->Start();

@@ -122,7 +122,7 @@ void HttpSession::OnRead(beast::error_code error) {
     api_request.authorization = std::string(request[http::field::authorization]);
     beast::error_code ignored;
     const tcp::endpoint peer = stream_.socket().remote_endpoint(ignored);
-    api_request.peer = varek::tools::HostAndPort(peer.address().to_string(), peer.port());
+    api_request.peer = VarekFormatHostAndPort(peer.address().to_string(), peer.port());
     ticket_ = std::make_shared<JobTicket>(arrived_ + kRequestDeadline);
     api_request.ticket = ticket_;
     state_ = State::Waiting;

@@ -20,7 +20,7 @@ unsigned short Listen(tcp::acceptor& acceptor, const std::string& address, unsig
     if (!error) ClaimAddressAlone(acceptor, error);
     if (!error) acceptor.bind(endpoint, error);
     if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
-    const std::string named = varek::tools::HostAndPort(address, port);
+    const std::string named = VarekFormatHostAndPort(address, port);
     if (AddressTaken(error)) {
         throw std::runtime_error(failure + " " + named + ": another program listens on " + named +
                                  " (another varek-server?); stop it, or choose another address");

@@ -13,6 +13,7 @@
 #include "instrument_service.h"
 #include "listen_address.h"
 #include "port_option.h"
+#include "program_main.h"
 #include "routes.h"
 #include "server_metrics.h"
 #include "server_options.h"
@@ -76,14 +77,14 @@ int Run(int argc, char** argv) {
         stopping = true;
     });
     std::printf("listening on http://%s/ (instrument on %s%s)\n",
-                HostAndPort(options.host, server.port()).c_str(), port.name().c_str(),
+                VarekFormatHostAndPort(options.host, server.port()).c_str(), port.name().c_str(),
                 port.simulated() ? ", simulated" : "");
     if (frames)
-        std::printf("frames on socket://%s\n", HostAndPort(*options.frames_host, frames->port()).c_str());
+        std::printf("frames on socket://%s\n", VarekFormatHostAndPort(*options.frames_host, frames->port()).c_str());
     std::fflush(stdout);
     LogEvent("started: instrument on " + port.name() + (port.simulated() ? " (simulated)" : "") +
-             ", listening on " + HostAndPort(options.host, server.port()) +
-             (frames ? ", frames on " + HostAndPort(*options.frames_host, frames->port()) : std::string()) +
+             ", listening on " + VarekFormatHostAndPort(options.host, server.port()) +
+             (frames ? ", frames on " + VarekFormatHostAndPort(*options.frames_host, frames->port()) : std::string()) +
              (options.token ? ", token required" : ", no token") +
              (options.state_file ? ", state file " + *options.state_file : std::string()));
     while (!stopping && io.run_one() > 0) {
@@ -95,13 +96,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const UsageError& error) {
-        std::fprintf(stderr, "varek-server: %s\n", error.what());
-        return kExitUsage;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "varek-server: %s\n", error.what());
-        return kExitFailed;
-    }
+    return varek::tools::RunProgram("varek-server", [&] { return Run(argc, argv); });
 }

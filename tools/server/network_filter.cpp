@@ -1,5 +1,7 @@
 #include "network_filter.h"
 
+#include "varek/user_input.h"
+
 #include "tool_error.h"
 
 namespace varek::server {
@@ -55,13 +57,10 @@ NetworkFilter NetworkFilter::Parse(const std::string& list) {
         const std::string bits = slash == std::string::npos ? "" : entry.substr(slash + 1);
         boost::system::error_code error;
         const ip::address address = ip::make_address(entry.substr(0, slash), error);
-        if (error || bits.empty() || bits.size() > 3 ||
-            bits.find_first_not_of("0123456789") != std::string::npos) {
-            throw varek::tools::UsageError(expected);
-        }
-        const unsigned prefix = static_cast<unsigned>(std::stoul(bits));
-        if (prefix > (address.is_v4() ? 32u : 128u)) throw varek::tools::UsageError(expected);
-        filter.networks_.push_back({address.is_v6(), BytesOf(address), prefix});
+        std::string ignored;
+        const auto prefix = error ? std::nullopt : VarekParseWhole(bits, 0, address.is_v4() ? 32 : 128, ignored);
+        if (!prefix) throw varek::tools::UsageError(expected);
+        filter.networks_.push_back({address.is_v6(), BytesOf(address), static_cast<unsigned>(*prefix)});
         if (comma == std::string::npos) break;
         start = comma + 1;
     }

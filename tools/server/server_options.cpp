@@ -12,6 +12,7 @@
 #include "request_guard.h"
 #include "tool_error.h"
 #include "unit_option.h"
+#include "varek/user_input.h"
 
 namespace varek::server {
 
@@ -77,13 +78,9 @@ std::string TokenFrom(const std::string& file) {
 }
 
 // `text` as a whole number from 1 to `high`, or nothing.
-std::optional<unsigned long> PositiveNumber(const std::string& text, unsigned long high) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const unsigned long value = std::stoul(text);
-    if (value == 0 || value > high) return std::nullopt;
-    return value;
+std::optional<std::int64_t> PositiveNumber(const std::string& text, std::int64_t high) {
+    std::string ignored;
+    return VarekParseWhole(text, 1, high, ignored);
 }
 
 }  // namespace
@@ -141,7 +138,7 @@ ServerOptions ParseOptions(int argc, char** argv) {
             options.frames_idle_seconds = static_cast<unsigned>(*seconds);
         } else if (arg == "--poll") {
             const bool off = value == "0";
-            const auto seconds = off ? std::optional<unsigned long>(0) : PositiveNumber(value, 86400);
+            const auto seconds = off ? std::optional<std::int64_t>(0) : PositiveNumber(value, 86400);
             if (!seconds) throw UsageError("--poll takes whole seconds from 0 (off) to 86400, got " + value);
             options.poll_seconds = static_cast<unsigned>(*seconds);
         } else if (arg == "--unit") {

@@ -5,21 +5,18 @@
 
 #include "hex_text.h"
 #include "protocol/frame_layout.h"
+#include "varek/user_input.h"
 
 namespace varek::sim {
 
 namespace {
 
+// Counts and milliseconds of a fault: up to ten minutes' worth.
 bool ParseInt(const std::string& text, std::int32_t& value) {
-    try {
-        std::size_t used = 0;
-        const long parsed = std::stol(text, &used);
-        if (used != text.size() || parsed < 0 || parsed > 600000) return false;
-        value = static_cast<std::int32_t>(parsed);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+    std::string ignored;
+    const auto parsed = VarekParseWhole(text, 0, 600000, ignored);
+    if (parsed) value = static_cast<std::int32_t>(*parsed);
+    return parsed.has_value();
 }
 
 bool ParseBytes(const std::string& text, std::vector<std::uint8_t>& bytes) {

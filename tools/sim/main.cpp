@@ -9,10 +9,12 @@
 
 #include "listen_address.h"
 #include "port_option.h"
+#include "program_main.h"
 #include "program_version.h"
 #include "simulator.h"
 #include "stop_signals.h"
 #include "tool_error.h"
+#include "varek/user_input.h"
 
 namespace {
 
@@ -20,12 +22,9 @@ std::atomic<bool> g_stop{false};
 
 // `text` as a whole decimal number from `low` to `high`, or nothing.
 std::optional<int> WholeNumber(const std::string& text, int low, int high) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const int value = std::stoi(text);
-    if (value < low || value > high) return std::nullopt;
-    return value;
+    std::string ignored;
+    const auto value = VarekParseWhole(text, low, high, ignored);
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }
 
 void PrintUsage(std::FILE* out) {
@@ -65,14 +64,11 @@ void PrintUsage(std::FILE* out) {
                  "  --surplus HEX       send these bytes after the reply\n");
 }
 
-int BadValue(const char* option, const char* value, const char* expected) {
-    std::fprintf(stderr, "varek-sim: %s takes %s, got '%s'\n", option, expected, value);
-    return varek::tools::kExitUsage;
+[[noreturn]] void BadValue(const char* option, const char* value, const char* expected) {
+    throw varek::tools::UsageError(std::string(option) + " takes " + expected + ", got '" + value + "'");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     // Each fault option is a word of the control channel's "fault" command.
     const std::map<std::string, std::string> fault_flags = {{"--bad-checksum", "checksum"},
                                                             {"--bad-tail", "tail"},
@@ -92,28 +88,18 @@ int main(int argc, char** argv) {
         } else if (arg == "--port" && has_value) {
             options.port = argv[++i];
         } else if (arg == "--listen" && has_value) {
-            try {
-                const auto address = varek::tools::ParseListenAddress(arg, argv[++i]);
-                options.listen_host = address.host;
-                options.listen_port = address.port;
-            } catch (const varek::tools::UsageError& error) {
-                std::fprintf(stderr, "varek-sim: %s\n", error.what());
-                return varek::tools::kExitUsage;
-            }
+            const auto address = varek::tools::ParseListenAddress(arg, argv[++i]);
+            options.listen_host = address.host;
+            options.listen_port = address.port;
         } else if (arg == "--baud" && has_value) {
-            try {
-                options.baud = varek::tools::ParseBaud(argv[++i]);
-            } catch (const varek::tools::UsageError& error) {
-                std::fprintf(stderr, "varek-sim: %s\n", error.what());
-                return varek::tools::kExitUsage;
-            }
+            options.baud = varek::tools::ParseBaud(argv[++i]);
         } else if (arg == "--control-port" && has_value) {
             const auto port = WholeNumber(argv[++i], 0, 65535);
-            if (!port) return BadValue("--control-port", argv[i], "a TCP port 0..65535 (0: any free port)");
+            if (!port) BadValue("--control-port", argv[i], "a TCP port 0..65535 (0: any free port)");
             options.control_port = *port;
         } else if (arg == "--pace" && has_value) {
             const auto baud = WholeNumber(argv[++i], 1, 100000000);
-            if (!baud) return BadValue("--pace", argv[i], "a baud rate, a positive whole number");
+            if (!baud) BadValue("--pace", argv[i], "a baud rate, a positive whole number");
             options.pace_baud = *baud;
         } else if (arg == "--stop-with-stdin") {
             stop_with_stdin = true;
@@ -130,31 +116,27 @@ int main(int argc, char** argv) {
             PrintUsage(stdout);
             return 0;
         } else {
-            std::fprintf(stderr, "varek-sim: unknown or incomplete argument '%s'\n", arg.c_str());
             PrintUsage(stderr);
-            return varek::tools::kExitUsage;
+            throw varek::tools::UsageError("unknown or incomplete argument '" + arg + "'");
         }
     }
     std::string error;
     const auto faults = varek::sim::ParseFaultPlan(fault_words, error);
-    if (!faults) {
-        std::fprintf(stderr, "varek-sim: %s\n", error.c_str());
-        return varek::tools::kExitUsage;
-    }
+    if (!faults) throw varek::tools::UsageError(error);
     options.standing_faults = *faults;
 
     varek::sim::StopOnSignals(g_stop);
     if (stop_with_stdin) varek::sim::StopWhenInputEnds(g_stop);
-    try {
-        varek::sim::Simulator simulator(options);
-        std::printf("device %s\ncontrol %d\n", simulator.device_path().c_str(), simulator.control_port());
-        std::fflush(stdout);
-        simulator.Run(g_stop);
-        std::printf("state %s\n", simulator.DescribeState().c_str());
-    } catch (const std::exception& failure) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "varek-sim: %s\n", failure.what());
-        return varek::tools::kExitFailed;
-    }
-    return 0;
+    varek::sim::Simulator simulator(options);
+    std::printf("device %s\ncontrol %d\n", simulator.device_path().c_str(), simulator.control_port());
+    std::fflush(stdout);
+    simulator.Run(g_stop);
+    std::printf("state %s\n", simulator.DescribeState().c_str());
+    return varek::tools::kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return varek::tools::RunProgram("varek-sim", [&] { return Run(argc, argv); });
 }

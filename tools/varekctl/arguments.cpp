@@ -1,11 +1,12 @@
 #include "arguments.h"
 
-#include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 #include "tool_error.h"
 #include "varek/rules.h"
 #include "varek/units.h"
+#include "varek/user_input.h"
 #include "varek/varek_ddg.h"
 
 namespace varekctl {
@@ -19,23 +20,14 @@ void Check(const std::string& rejection) {
     if (!rejection.empty()) throw UsageError(rejection);
 }
 
-// Decimal, or hexadecimal after 0x: a leading zero is not octal, so that
-// "010" means ten as a user means it.
+// Decimal, or hexadecimal after 0x, by the library's reading: a leading
+// zero is not octal, so that "010" means ten as a user means it. The value's
+// own rule (the library's too) judges its range.
 bool ParseInteger(const std::string& text, long long& value) {
-    const bool negative = !text.empty() && text[0] == '-';
-    const std::string digits = negative ? text.substr(1) : text;
-    const bool hex = digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
-    const std::string body = hex ? digits.substr(2) : digits;
-    if (body.empty() ||
-        body.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtoll(body.c_str(), &end, hex ? 16 : 10);
-    if (errno != 0 || *end != '\0') return false;
-    if (negative) value = -value;
-    return true;
+    std::string ignored;
+    const auto parsed = VarekParseWhole(text, INT64_MIN, INT64_MAX, ignored, true);
+    if (parsed) value = *parsed;
+    return parsed.has_value();
 }
 
 }  // namespace
@@ -82,11 +74,10 @@ std::int32_t ParseTriggerMode(const std::string& text) {
 }
 
 std::uint32_t ParseUnsigned(const std::string& what, const std::string& text, std::uint32_t max) {
-    long long value = 0;
-    if (!ParseInteger(text, value) || value < 0 || value > static_cast<long long>(max)) {
-        throw UsageError(what + " must be 0.." + std::to_string(max) + ", got " + text);
-    }
-    return static_cast<std::uint32_t>(value);
+    std::string ignored;
+    const auto value = VarekParseWhole(text, 0, max, ignored, true);
+    if (!value) throw UsageError(what + " must be 0.." + std::to_string(max) + ", got " + text);
+    return static_cast<std::uint32_t>(*value);
 }
 
 }  // namespace varekctl

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "port_option.h"
+#include "program_main.h"
 #include "program_version.h"
 #include "tool_error.h"
 #include "unit_option.h"
@@ -146,23 +147,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const UsageError& error) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "varekctl: %s\n", error.what());
-        return kExitUsage;
-    } catch (const DifferenceFound& error) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "varekctl: %s\n", error.what());
-        return kExitDiffers;
-    } catch (const DeviceError& error) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "varekctl: %s\n", error.what());
-        return kExitFailed;
-    } catch (const std::exception& error) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "varekctl: unexpected failure: %s\n", error.what());
-        return kExitFailed;
-    }
+    return varek::tools::RunProgram("varekctl", [&] { return Run(argc, argv); });
 }
