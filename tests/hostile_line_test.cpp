@@ -3,6 +3,8 @@
 // its message says what was seen.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "hostile_peer.h"
 #include "process_stats.h"
 #include "sim_fixture.h"
@@ -20,13 +22,14 @@ constexpr long long kExchangeBoundMs = 1000 + 100 + 400;
 const Bytes kTelnetNop = {0xFF, 0xF1};
 const Bytes kGarbage = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
 
-Bytes TemperatureReply() {
-    const std::uint8_t twenty_five_degrees[] = {0x00, 0x00, 0xC8, 0x41};
+Bytes TemperatureReply(float degrees) {
+    std::uint8_t reading[4];
+    std::memcpy(reading, &degrees, sizeof reading);  // little-endian, as on the wire
     Bytes frame;
-    VarekDDG::BuildFrame(VarekDDG::CMD_READ_TEMPERATURE, 1, twenty_five_degrees, 4, frame);
+    VarekDDG::BuildFrame(VarekDDG::CMD_READ_TEMPERATURE, 1, reading, 4, frame);
     return frame;
 }
-const Bytes kTemperatureReply = TemperatureReply();
+const Bytes kTemperatureReply = TemperatureReply(25.0f);
 
 std::basic_string<PortNameChar> Wide(const std::string& name) { return {name.begin(), name.end()}; }
 
@@ -159,6 +162,30 @@ TEST(HostileLine, AFloodDuringThePurgeEndsInBounds) {
         }
         device.Close();
     }
+}
+
+// Two frames in one segment: the reply and a stale one after it, both
+// decoded from the Telnet stream at once. The purge before the next request
+// must drop the stale one, decoded though it is.
+TEST(HostileLine, APurgeDropsLineBytesAlreadyDecoded) {
+    HostilePeer peer([](HostilePeer::Socket& socket, Stopping) {
+        HostilePeer::AgreeToComPort(socket);
+        HostilePeer::AwaitRequest(socket);
+        Bytes both = kTemperatureReply;
+        const Bytes stale = TemperatureReply(99.0f);
+        both.resize(both.size() + stale.size());
+        std::copy(stale.begin(), stale.end(), both.end() - static_cast<std::ptrdiff_t>(stale.size()));
+        HostilePeer::Send(socket, both);
+        HostilePeer::AwaitRequest(socket);
+        HostilePeer::Send(socket, TemperatureReply(30.0f));
+    });
+    VarekDDG device;
+    ASSERT_TRUE(device.Open(Wide(peer.Name("rfc2217")).c_str(), 115200)) << Why(device);
+    float temperature = 0;
+    ASSERT_TRUE(device.ReadTemperature(&temperature)) << Why(device);
+    EXPECT_FLOAT_EQ(temperature, 25.0f);
+    ASSERT_TRUE(device.ReadTemperature(&temperature)) << Why(device);
+    EXPECT_FLOAT_EQ(temperature, 30.0f) << "the stale frame survived the purge";
 }
 
 }  // namespace

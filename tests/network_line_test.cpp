@@ -111,4 +111,12 @@ TEST(TelnetStream, LineSettingsCarryTheOpenAsRfc2217Values) {
     EXPECT_EQ(TelnetStream::PurgeReceived(), (Bytes{IAC, SB, 44, 12, 1, IAC, SE}));
 }
 
+TEST(TelnetStream, APartialSendCarriesOnlyTheLineBytesWhoseWholeFormWent) {
+    const Bytes line = {0x01, 0xFF, 0x02, 0xFF};  // on the wire: 01 FF FF 02 FF FF
+    const std::size_t carried_after[] = {0, 1, 1, 2, 3, 3, 4};
+    for (std::size_t sent = 0; sent <= 6; ++sent) {
+        EXPECT_EQ(TelnetStream::LineBytesSent(line.data(), line.size(), sent), carried_after[sent]) << sent;
+    }
+}
+
 }  // namespace

@@ -111,13 +111,8 @@ std::int32_t NetworkLine::Write(const std::uint8_t* bytes, std::int32_t count, s
     TelnetStream::Escape(bytes, static_cast<std::size_t>(count), wire);
     const std::int32_t sent = Send(socket_, wire.data(), static_cast<std::int32_t>(wire.size()), timeout_ms);
     if (sent < 0) return -1;
-    // Of the line's bytes, those whose whole escaped form went out.
-    std::int32_t carried = 0;
-    for (std::int32_t on_wire = 0; carried < count; ++carried) {
-        on_wire += bytes[carried] == 0xFF ? 2 : 1;
-        if (on_wire > sent) break;
-    }
-    return carried;
+    return static_cast<std::int32_t>(
+        TelnetStream::LineBytesSent(bytes, static_cast<std::size_t>(count), static_cast<std::size_t>(sent)));
 }
 
 bool NetworkLine::DiscardInput() {

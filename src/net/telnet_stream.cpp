@@ -91,6 +91,15 @@ void TelnetStream::Escape(const std::uint8_t* bytes, std::size_t count, std::vec
     }
 }
 
+std::size_t TelnetStream::LineBytesSent(const std::uint8_t* bytes, std::size_t count, std::size_t sent) {
+    std::size_t carried = 0;
+    for (std::size_t on_wire = 0; carried < count; ++carried) {
+        on_wire += bytes[carried] == kIac ? 2 : 1;
+        if (on_wire > sent) break;
+    }
+    return carried;
+}
+
 void TelnetStream::Take(const std::uint8_t* wire, std::size_t count, std::vector<std::uint8_t>& line,
                         std::vector<std::uint8_t>& answers) {
     for (std::size_t i = 0; i < count; ++i) {

@@ -34,6 +34,10 @@ public:
 
     // The line's bytes as they travel: each 0xFF doubled.
     static void Escape(const std::uint8_t* bytes, std::size_t count, std::vector<std::uint8_t>& wire);
+    // Of `count` line bytes escaped, how many went out whole when `sent`
+    // bytes of their escaped form did: a 0xFF counts once both of its halves
+    // are out.
+    static std::size_t LineBytesSent(const std::uint8_t* bytes, std::size_t count, std::size_t sent);
 
     // Takes bytes as they arrived, in pieces of any size: the line's bytes go
     // to `line`, every Telnet command is consumed, and the answers our side
