@@ -123,6 +123,11 @@ VAREK_API const char* VarekOpenFailureName(VarekOpenFailure failure);
 // false when the instrument refused it or it was never sent.
 VAREK_API bool VarekMayHaveActed(const VarekExchangeReport& report);
 
+// Whether the operation of `report` failed because the port itself went
+// away (a USB adapter unplugged, the terminal server's connection closed), so
+// that only opening it again can help.
+VAREK_API bool VarekPortLost(const VarekExchangeReport& report);
+
 // Bytes as spaced upper-case hex pairs: "EB 90 06 00".
 VAREK_API std::string VarekHex(const std::uint8_t* bytes, std::size_t count);
 

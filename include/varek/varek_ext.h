@@ -177,6 +177,20 @@ VAREK_API int32_t varekx_read_setup(VarekHandle handle, const char* unit, char* 
  * request failed after it went out, which the instrument may or may not have
  * carried out; either buffer may be null. A host that keeps what it set keeps
  * the first and forgets the second. */
+/* Compares two setup documents as the library compares them: the values as
+ * the instrument holds them (a frequency by its frequency word), a field
+ * absent or null in either not compared. REPORT gets one line a difference,
+ * "PATH<TAB>WANTED<TAB>FOUND", written as varekx_last_error writes. Returns
+ * the number of differences, or -1 when either is no setup document (REPORT
+ * then says why, naming the field). */
+VAREK_API int32_t varekx_compare_setups(const char* wanted, const char* found, char* report,
+                                        int32_t report_size);
+
+/* 1 when the last operation on HANDLE failed because the port itself went
+ * away (an adapter unplugged, a terminal server's connection closed), so
+ * that only opening it again can help; 0 otherwise; -1 for a null handle. */
+VAREK_API int32_t varekx_port_lost(VarekHandle handle);
+
 VAREK_API int32_t varekx_apply_setup(VarekHandle handle, const char* document, int32_t verify, char* report,
                                      int32_t report_size, char* taken, int32_t taken_size, char* uncertain,
                                      int32_t uncertain_size);

@@ -35,7 +35,8 @@ except ImportError:  # the repository's own folder, not a built package: VAREK_L
     LIBRARY_FILES: Dict[str, str] = {}
 
 __all__ = ["Varek", "VarekError", "VarekArgumentError", "VarekOpenError", "VarekApplyError", "Outcome", "OpenFailure",
-           "TimingConfig", "Status", "Limits", "limits", "PortInfo", "list_ports", "load_library", "__version__"]
+           "TimingConfig", "Status", "Limits", "limits", "PortInfo", "list_ports", "load_library", "check_setup",
+           "compare_setups", "Difference", "to_units", "format_time", "__version__"]
 
 OK, NULL_HANDLE, FAILED = 0, -1, -2
 # apply_setup's result when the instrument read back otherwise than sent.
@@ -272,6 +273,8 @@ def load_library(path: Optional[str] = None) -> ctypes.CDLL:
         "varekx_open_v2": (handle, [ctypes.c_char_p, i32, ctypes.c_char_p, i32, ctypes.POINTER(i32),
                                     ctypes.POINTER(i32)]),
         "varekx_outcome_name": (ctypes.c_char_p, [i32]),
+        "varekx_compare_setups": (i32, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, i32]),
+        "varekx_port_lost": (i32, [handle]),
         "varekx_open_failure_name": (ctypes.c_char_p, [i32]),
         "varekx_list_ports": (i32, [ctypes.c_char_p, i32]),
         "varekx_check_setup": (i32, [ctypes.c_char_p, ctypes.c_char_p, i32]),
@@ -362,6 +365,52 @@ def check_setup(document: Union[str, Dict[str, Any]], library: Union[None, str, 
     _check_setup(lib, _setup_text(document))
 
 
+class Difference(NamedTuple):
+    """A field whose values differ: its path ("channels.3.delay"), the value wanted and the value found."""
+
+    field: str
+    wanted: Any
+    found: Any
+
+
+def _differences(report: str) -> List[Difference]:
+    """The library's difference lines, PATH<TAB>WANTED<TAB>FOUND, the values as JSON."""
+    return [Difference(path, json.loads(wanted), json.loads(found))
+            for path, wanted, found in (line.split("\t") for line in report.splitlines())]
+
+
+def compare_setups(wanted: Union[str, Dict[str, Any]], found: Union[str, Dict[str, Any]],
+                   library: Optional[str] = None) -> List[Difference]:
+    """The fields in which two setup documents differ, compared as the library compares
+    them (as the instrument holds the values; a field absent or null in either is not
+    compared); VarekArgumentError when either is no setup document."""
+    lib = load_library(library)
+    report = ctypes.create_string_buffer(_SETUP_ROOM)
+    count = lib.varekx_compare_setups(_setup_text(wanted).encode(), _setup_text(found).encode(), report, len(report))
+    if count < 0:
+        raise VarekArgumentError("compare_setups", report.value.decode(errors="replace"))
+    return _differences(report.value.decode())
+
+
+def to_units(time: Union[str, float, int], unit: str, library: Optional[str] = None) -> int:
+    """`time` ("12.5us", or a number of seconds) as a whole number of units of `unit`
+    ("1ns"); VarekArgumentError when it is not one."""
+    units = ctypes.c_int64()
+    text = _time_text(time).encode()
+    lib = load_library(library)
+    why = _text(lambda buffer, size: lib.varekx_parse_time(text, unit.encode(), ctypes.byref(units), buffer, size))
+    if why:
+        raise VarekArgumentError(f"to_units({time!r})", why)
+    return units.value
+
+
+def format_time(units: int, unit: str, library: Optional[str] = None) -> str:
+    """`units` of `unit` as a time with an SI prefix ("12.345 us"); the plain number
+    when `unit` is ""."""
+    lib = load_library(library)
+    return _text(lambda buffer, size: lib.varekx_format_time(units, unit.encode(), buffer, size))
+
+
 def _time_text(time: Union[str, float, int]) -> str:
     """A time as the library reads it: text as it stands ("12.5us"), a number
     as that many seconds, written out exactly as Python holds it."""
@@ -397,6 +446,7 @@ class Varek:
     def __init__(self, port: str, baud: Optional[int] = None, library: Optional[str] = None,
                  unit: Optional[str] = None):
         self._lib = load_library(library)
+        self._library = library
         self._port = port
         self._handle: Optional[int] = None
         self._unit = unit or ""
@@ -426,18 +476,15 @@ class Varek:
         """`time` ("12.5us", or a number of seconds) as a whole number of units in
         the declared unit; VarekArgumentError when it is not one, or when no unit
         is declared."""
-        units = ctypes.c_int64()
-        text = _time_text(time).encode()
-        why = _text(lambda buffer, size: self._lib.varekx_parse_time(text, self._unit.encode(), ctypes.byref(units),
-                                                                      buffer, size))
-        if why:
-            raise VarekArgumentError(f"to_units({time!r})", why, self._port)
-        return units.value
+        try:
+            return to_units(time, self._unit, self._library)
+        except VarekArgumentError as refused:
+            raise VarekArgumentError(refused.operation, refused.reason, self._port) from None
 
     def format_time(self, units: int) -> str:
         """`units` as a time with an SI prefix ("12.345 us"); the plain number
         without a declared unit."""
-        return _text(lambda buffer, size: self._lib.varekx_format_time(units, self._unit.encode(), buffer, size))
+        return format_time(units, self._unit, self._library)
 
     def close(self) -> None:
         """Closes the port; harmless when closed already."""
@@ -460,6 +507,11 @@ class Varek:
         if not self._handle:
             return ""
         return _text(lambda buffer, size: self._lib.varekx_last_error(self._handle, buffer, size))
+
+    def port_lost(self) -> bool:
+        """Whether the last operation failed because the port itself went away (an adapter
+        unplugged, a terminal server's connection closed): only opening it again can help."""
+        return bool(self._handle) and self._lib.varekx_port_lost(self._handle) == 1
 
     def last_outcome(self) -> Optional[Outcome]:
         """How the last operation ended; None on a closed connection."""
@@ -542,8 +594,8 @@ class Varek:
             raise VarekError(operation, code, reason, self._port)
         applied = tuple(json.loads(buffer.value.decode() or "{}") for buffer in (taken, uncertain))
         if code == _SETUP_DIFFERS:
-            fields = [line.split("\t") for line in reason.splitlines()]
-            differences = "; ".join(f"{path}: sent {sent}, read {read}" for path, sent, read in fields)
+            differences = "; ".join(f"{d.field}: sent {json.dumps(d.wanted)}, read {json.dumps(d.found)}"
+                                    for d in _differences(reason))
             raise VarekApplyError(operation, FAILED, "the instrument reads back otherwise: " + differences,
                                   self._port, None, *applied)
         if code != OK:

@@ -11,7 +11,6 @@ saved setups record it.
 """
 import json
 import sys
-import threading
 import time
 from typing import Any, Callable, Dict, Optional
 
@@ -19,8 +18,8 @@ import tango
 from tango import AttrQuality, AttrWriteType, DevState
 from tango.server import Device, attribute, command, device_property
 
-from . import Outcome, Status, Varek, VarekApplyError, VarekError, check_setup, limits
-from .testing import SimulatedInstrument
+from . import VarekArgumentError, VarekError, limits
+from .service import InstrumentService, field_of
 
 __all__ = ["VarekDelayGenerator", "main"]
 
@@ -33,70 +32,51 @@ POLL_PERIOD_MS = 1000
 TEMPERATURE_EVENT_CHANGE = "0.1"
 _LIMITS = limits()
 
+# The attributes the device memorizes, as the fields of a setup document they set.
+_MEMORIZED: Dict[str, str] = {"TriggerMode": "trigger.mode", "GlobalOutput": "global_output"}
+_MEMORIZED.update({f"Output{c}": f"channels.{c}.output" for c in range(1, _LIMITS.channel_count + 1)})
+
 
 class _DeviceLogic:
-    """What the device does, apart from how Tango declares it."""
+    """What the device does, apart from how Tango declares it: a mapping of the
+    package's InstrumentService onto Tango's states, attributes and errors."""
 
     def connect(self) -> None:
-        self._lock = threading.Lock()
-        self._status: Optional[Status] = None
-        self._status_time = 0.0
-        # None until written: the instrument cannot say, and no default is shown as if it had.
-        self._memorized: Dict[str, Any] = {"TriggerMode": None, "GlobalOutput": None}
-        self._memorized.update({f"Output{c}": None for c in range(1, _LIMITS.channel_count + 1)})
-        self._ddg: Optional[Varek] = None
-        self._sim: Optional[SimulatedInstrument] = None
-        try:
-            port = self.Port
-            if port == "sim":
-                self._sim = SimulatedInstrument()
-                port = self._sim.port
-            self._ddg = Varek(port, unit=self.Unit or None)
-        except (VarekError, OSError, RuntimeError) as failure:
-            self._fault(f"cannot reach the instrument on {self.Port}: {failure}")
-            return
-        self.set_state(DevState.ON)
-        self.set_status(f"The instrument on {self.Port} answers.")
+        self._service = InstrumentService(self.Port, unit=self.Unit or None)
+        if self._service.open():
+            self._answering()
+        else:
+            self._fault(f"cannot reach the instrument on {self.Port}: {self._service.last_error}")
 
     def disconnect(self) -> None:
-        if getattr(self, "_ddg", None):
-            self._ddg.close()
-            self._ddg = None
-        if getattr(self, "_sim", None):
-            self._sim.close()
-            self._sim = None
+        if getattr(self, "_service", None):
+            self._service.close()
+
+    def _answering(self) -> None:
+        self.set_state(DevState.ON)
+        self.set_status(f"The instrument on {self.Port} answers.")
 
     def _fault(self, reason: str) -> None:
         self.set_state(DevState.FAULT)
         self.set_status(reason)
 
-    def _use(self, action: Callable[[Varek], Any]) -> Any:
-        """Runs `action` on the instrument: an argument refused before sending
-        leaves the state as it was; an instrument failure turns it to FAULT."""
-        with self._lock:
-            if self._ddg is None:
-                tango.Except.throw_exception("VarekNotConnected", self.get_status(), "VarekDelayGenerator")
-            try:
-                result = action(self._ddg)
-            except VarekError as failure:
-                if failure.outcome == Outcome.ARGUMENT_REJECTED:
-                    tango.Except.throw_exception("VarekArgumentRejected", str(failure), "VarekDelayGenerator")
-                self._fault(failure.reason)
-                tango.Except.throw_exception("VarekInstrumentFailed", str(failure), "VarekDelayGenerator")
-            if self.get_state() != DevState.ON:
-                self.set_state(DevState.ON)
-                self.set_status(f"The instrument on {self.Port} answers.")
-            return result
+    def _use(self, action: Callable[[InstrumentService], Any]) -> Any:
+        """Runs `action` on the service: an argument refused before sending leaves the
+        state as it was; an instrument failure turns it to FAULT with the reason."""
+        try:
+            result = action(self._service)
+        except VarekArgumentError as refused:
+            tango.Except.throw_exception("VarekArgumentRejected", str(refused), "VarekDelayGenerator")
+        except VarekError as failure:
+            self._fault(failure.reason)
+            tango.Except.throw_exception("VarekInstrumentFailed", str(failure), "VarekDelayGenerator")
+        if self.get_state() != DevState.ON:
+            self._answering()
+        return result
 
-    def _status_now(self) -> Status:
-        """The status block, shared by all reads within STATUS_SHARED_FOR_S."""
-        if self._status is None or time.monotonic() - self._status_time > STATUS_SHARED_FOR_S:
-            self._status = self._use(lambda ddg: ddg.read_status())
-            self._status_time = time.monotonic()
-        return self._status
-
-    def _forget_status(self) -> None:
-        self._status = None
+    def _read_back(self, path: str) -> Any:
+        """A field as read back; the reads within STATUS_SHARED_FOR_S share one status read."""
+        return field_of(self._use(lambda service: service.read_back(STATUS_SHARED_FOR_S)), path)
 
     def _show_unit(self) -> None:
         """The declared unit as the timing attributes' unit, for every client's display."""
@@ -114,33 +94,22 @@ class _DeviceLogic:
                 writable.set_max_value(_LIMITS.max_timing_value)
 
     def save_setup(self) -> str:
-        document = self._use(lambda ddg: ddg.read_setup())
-        for name, (group, key) in _MEMORIZED_IN_SETUP.items():
-            _put(document, group, key, self._memorized[name])
-        return json.dumps(document, indent=2)
+        return json.dumps(self._use(lambda service: service.setup_document()), indent=2)
 
     def apply_setup(self, text: str) -> None:
-        def apply(ddg: Varek) -> None:
-            check_setup(text, ddg)  # strictly, as the text stands: a repeated key is refused
-            document = json.loads(text)
-            # The global output as this device set it lets the library switch it
-            # off while the timing changes and back on after.
-            if document.get("global_output") is None and self._memorized["GlobalOutput"] is not None:
-                document["global_output"] = self._memorized["GlobalOutput"]
-            try:
-                self._apply_and_keep(ddg, document, verify=True)
-            finally:
-                self._store_memorized()
-
-        self._use(apply)
-        self._forget_status()
+        try:
+            # The text as it stands, so that a repeated key is refused.
+            self._use(lambda service: service.apply(text))
+        finally:
+            self._store_memorized()
 
     def _store_memorized(self) -> None:
         """Stores the memorized values where Tango restores them from at a restart
         (each attribute's property __value, as a client's write stores it), so that
         a setup applied by command comes back like one written attribute by attribute."""
-        values = {name: {"__value": [_memorized_text(value)]}
-                  for name, value in self._memorized.items() if value is not None}
+        as_set = self._service.as_set()
+        values = {name: {"__value": [_memorized_text(field_of(as_set, path))]}
+                  for name, path in _MEMORIZED.items() if field_of(as_set, path) is not None}
         if not values:
             return
         try:
@@ -148,48 +117,10 @@ class _DeviceLogic:
         except tango.DevFailed as failure:  # a device run without a database keeps nothing
             self.warn_stream(f"the memorized values could not be stored: {failure.args[0].desc}")
 
-    def _apply_and_keep(self, ddg: Varek, document: Dict[str, Any], verify: bool) -> None:
-        """Applies `document` and memorizes what the instrument took, failed or not; a
-        value it may or may not have taken (its reply lost) becomes unknown."""
-        try:
-            ddg.apply_setup(document, verify=verify)
-        except VarekApplyError as failure:
-            self._keep(failure.taken, failure.uncertain)
-            raise
-        self._keep(document, {})
-
-    def _keep(self, taken: Dict[str, Any], uncertain: Dict[str, Any]) -> None:
-        for name, (group, key) in _MEMORIZED_IN_SETUP.items():
-            value = _get(taken, group, key)
-            if _get(uncertain, group, key) is not None:
-                self._memorized[name] = None
-            elif value is not None:
-                self._memorized[name] = value
-
-
-# Where a setup document keeps each memorized attribute: (the objects on the way, the key).
-_MEMORIZED_IN_SETUP: Dict[str, Any] = {"TriggerMode": (("trigger",), "mode"), "GlobalOutput": ((), "global_output")}
-_MEMORIZED_IN_SETUP.update({f"Output{c}": (("channels", str(c)), "output")
-                            for c in range(1, _LIMITS.channel_count + 1)})
-
 
 def _memorized_text(value: Any) -> str:
     """A memorized value as Tango stores it: true/false, or the number."""
     return ("true" if value else "false") if isinstance(value, bool) else str(value)
-
-
-def _get(document: Any, group: tuple, key: str) -> Any:
-    for name in group:
-        document = document.get(name) if isinstance(document, dict) else None
-    return document.get(key) if isinstance(document, dict) else None
-
-
-def _put(document: Dict[str, Any], group: tuple, key: str, value: Any) -> None:
-    for name in group:
-        if not isinstance(document.get(name), dict):
-            document[name] = {}
-        document = document[name]
-    document[key] = value
 
 
 def _add_attribute(namespace: Dict[str, Any], name: str, read: Callable, write: Optional[Callable],
@@ -204,14 +135,13 @@ def _add_attribute(namespace: Dict[str, Any], name: str, read: Callable, write: 
 
 def _add_channel_attribute(namespace: Dict[str, Any], kind: str, channel: int) -> None:
     field = {"Delay": "delay", "PulseWidth": "pulse_width"}[kind]
-    setter = {"Delay": "set_delay", "PulseWidth": "set_pulse_width"}[kind]
+    path = f"channels.{channel}.{field}"
 
     def read(self: "VarekDelayGenerator") -> int:
-        return getattr(self._status_now(), field)[channel - 1]
+        return self._read_back(path)
 
     def write(self: "VarekDelayGenerator", value: int) -> None:
-        self._use(lambda ddg: getattr(ddg, setter)(channel, int(value)))
-        self._forget_status()
+        self._use(lambda service: service.set(path, int(value)))
 
     _add_attribute(namespace, f"{kind}{channel}", read, write, dtype=tango.DevLong64, min_value=0,
                    max_value=_LIMITS.max_timing_value, format="%d",
@@ -222,17 +152,17 @@ def _add_channel_attribute(namespace: Dict[str, Any], kind: str, channel: int) -
 def _add_memorized_attribute(namespace: Dict[str, Any], name: str, dtype: Any, doc: str,
                              **limits_of_value: Any) -> None:
     """An attribute kept by the device, written as the field of a setup document
-    that _MEMORIZED_IN_SETUP names for it."""
+    that _MEMORIZED names for it."""
+    path = _MEMORIZED[name]
+
     def read(self: "VarekDelayGenerator") -> Any:
-        value = self._memorized[name]
+        value = field_of(self._service.as_set(), path)
         if value is None:  # never written, or its reply lost: no value to give, and Tango says so
             return _dtype_default(dtype), time.time(), AttrQuality.ATTR_INVALID
         return value
 
     def write(self: "VarekDelayGenerator", value: Any) -> None:
-        document: Dict[str, Any] = {"varek_setup": 1}
-        _put(document, *_MEMORIZED_IN_SETUP[name], bool(value) if dtype == tango.DevBoolean else int(value))
-        self._use(lambda ddg: self._apply_and_keep(ddg, document, verify=False))
+        self._use(lambda service: service.set(path, bool(value) if dtype == tango.DevBoolean else int(value)))
 
     _add_attribute(namespace, name, read, write, dtype=dtype, memorized=True, hw_memorized=True,
                    doc=doc + " The instrument cannot report it: reading returns the value last written.",
@@ -262,11 +192,10 @@ def _class_namespace() -> Dict[str, Any]:
                              min_value=0, max_value=last_mode)
 
     def read_frequency(self: "VarekDelayGenerator") -> float:
-        return self._status_now().internal_trigger_freq
+        return self._read_back("trigger.frequency")
 
     def write_frequency(self: "VarekDelayGenerator", value: float) -> None:
-        self._use(lambda ddg: ddg.set_trigger_freq(float(value)))
-        self._forget_status()
+        self._use(lambda service: service.set("trigger.frequency", float(value)))
 
     _add_attribute(namespace, "InternalTriggerFrequency", read_frequency, write_frequency, dtype=tango.DevDouble,
                    unit="Hz", format="%.10g", min_value=_LIMITS.min_trigger_freq, max_value=_LIMITS.max_trigger_freq,
@@ -274,7 +203,7 @@ def _class_namespace() -> Dict[str, Any]:
                        "excluded)")
 
     def read_temperature(self: "VarekDelayGenerator") -> float:
-        return self._use(lambda ddg: ddg.read_temperature())
+        return self._use(lambda service: service.read_temperature())
 
     _add_attribute(namespace, "Temperature", read_temperature, None, dtype=tango.DevFloat, unit="degC",
                    format="%.2f", polling_period=POLL_PERIOD_MS, abs_change=TEMPERATURE_EVENT_CHANGE,
@@ -282,7 +211,7 @@ def _class_namespace() -> Dict[str, Any]:
                        f"change events (one for each change of {TEMPERATURE_EVENT_CHANGE} degC or more)")
 
     def Fire(self: "VarekDelayGenerator") -> None:  # noqa: N802 - Tango's command name
-        self._use(lambda ddg: ddg.software_trigger())
+        self._use(lambda service: service.fire())
 
     namespace["Fire"] = command(f=Fire, doc_in="Fires one software trigger")
 

@@ -75,6 +75,33 @@ std::int32_t varekx_apply_setup(VarekHandle handle, const char* document, std::i
     }
 }
 
+std::int32_t varekx_compare_setups(const char* wanted, const char* found, char* report,
+                                   std::int32_t report_size) {
+    try {
+        VarekSetup wanted_setup;
+        VarekSetup found_setup;
+        std::string refusal = VarekParseSetup(TextOf(wanted), &wanted_setup);
+        if (refusal.empty()) refusal = VarekParseSetup(TextOf(found), &found_setup);
+        if (!refusal.empty()) {
+            varek::WriteHostText(refusal, report, report_size);
+            return -1;
+        }
+        const std::vector<VarekSetupDifference> differences = VarekCompareSetups(wanted_setup, found_setup);
+        std::string lines;
+        for (const VarekSetupDifference& d : differences) lines += d.path + "\t" + d.wanted + "\t" + d.found + "\n";
+        varek::WriteHostText(lines, report, report_size);
+        return static_cast<std::int32_t>(differences.size());
+    } catch (...) {
+        varek::WriteHostText(kNoMemory, report, report_size);
+        return -1;
+    }
+}
+
+std::int32_t varekx_port_lost(VarekHandle handle) {
+    if (handle == nullptr) return -1;
+    return VarekPortLost(varek::ToConnection(handle)->LastExchange()) ? 1 : 0;
+}
+
 std::int32_t varekx_parse_time(const char* text, const char* unit, std::int64_t* units, char* why,
                                std::int32_t why_size) {
     try {

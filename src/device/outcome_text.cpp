@@ -234,6 +234,11 @@ const char* VarekOpenFailureName(VarekOpenFailure failure) {
     return nullptr;
 }
 
+bool VarekPortLost(const VarekExchangeReport& report) {
+    return report.outcome == VarekOutcome::ReadFailed || report.outcome == VarekOutcome::NotOpen ||
+           (report.outcome == VarekOutcome::WriteIncomplete && report.bytes_written < 0);
+}
+
 bool VarekMayHaveActed(const VarekExchangeReport& report) {
     switch (report.outcome) {
     case VarekOutcome::Succeeded: return true;

@@ -32,7 +32,8 @@ WINE_PREFIX = os.path.join(ROOT, "build", "windows", "wineprefix")
 EXTENSIONS = ["varekx_last_error", "varekx_read_status", "varekx_limits", "varekx_get_limits", "varekx_check_argument",
               "varekx_last_outcome", "varekx_open", "varekx_list_ports", "varekx_check_setup", "varekx_read_setup",
               "varekx_apply_setup", "varekx_parse_time", "varekx_format_time",
-              "varekx_open_v2", "varekx_outcome_name", "varekx_open_failure_name"]
+              "varekx_open_v2", "varekx_outcome_name", "varekx_open_failure_name", "varekx_compare_setups",
+              "varekx_port_lost"]
 C_FUNCTIONS = ["varek_init", "varek_close", "varek_set_trigger", "varek_set_trigger_freq",
                "varek_set_output_channel", "varek_set_delay", "varek_set_pulse_width", "varek_set_global_output",
                "varek_software_trigger", "varek_read_temperature", "varek_read_timing_config"]

@@ -71,11 +71,6 @@ void InstrumentService::Submit(Job job, Done done, std::shared_ptr<JobTicket> ti
     wake_.notify_one();
 }
 
-bool InstrumentService::PortLost(const VarekExchangeReport& report) {
-    return report.outcome == VarekOutcome::ReadFailed || report.outcome == VarekOutcome::NotOpen ||
-           (report.outcome == VarekOutcome::WriteIncomplete && report.bytes_written < 0);
-}
-
 bool InstrumentService::Reopen() {
     next_reopen_ = Clock::now() + kReopenEvery;
     gone_ = !Open();
@@ -90,7 +85,7 @@ bool InstrumentService::Reopen() {
 bool InstrumentService::RunOnPort(const Job& job, bool& ok) {
     ok = job(device_);
     last_job_end_.store(Clock::now().time_since_epoch().count());
-    const bool lost = !ok && PortLost(device_.LastExchange());
+    const bool lost = !ok && VarekPortLost(device_.LastExchange());
     if (lost) {
         LogEvent("port " + port_ + " lost: " + VarekDescribeOutcome(device_.LastExchange()) +
                  "; trying it again every second");

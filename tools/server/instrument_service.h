@@ -92,8 +92,6 @@ private:
     // Runs `next` unless it was withdrawn or is past its deadline; true when
     // it reached the instrument.
     bool Run(Queued& next);
-    // Whether the failure in `report` means the port itself went away.
-    static bool PortLost(const VarekExchangeReport& report);
     bool Reopen();
     // Runs `job` now; when it failed because the port went away, closes it.
     // True when the port is lost.
