@@ -26,7 +26,7 @@ from . import (NULL_HANDLE, Difference, Outcome, Varek, VarekApplyError, VarekAr
 from .state_file import StateFile
 from .testing import SimulatedInstrument
 
-__all__ = ["InstrumentService", "Snapshot", "SIMULATED_PORT", "REOPEN_EVERY_S"]
+__all__ = ["InstrumentService", "Snapshot", "SIMULATED_PORT", "REOPEN_EVERY_S", "field_of", "completed_setup"]
 
 log = logging.getLogger("varek.service")
 
@@ -77,7 +77,7 @@ def _given_paths(document: Any, prefix: str = "") -> List[str]:
     return paths
 
 
-def _completed(read: Dict[str, Any], as_set: Dict[str, Any]) -> Dict[str, Any]:
+def completed_setup(read: Dict[str, Any], as_set: Dict[str, Any]) -> Dict[str, Any]:
     """The read-back with what it could not report (its nulls) filled in as set here."""
     document = copy.deepcopy(read)
     for path in _given_paths(as_set):
@@ -241,7 +241,7 @@ class InstrumentService:
         """The setup document: read back, with what the instrument cannot report as set here."""
         read = self.read_back()
         with self._lock:
-            document = _completed(read, self._as_set)
+            document = completed_setup(read, self._as_set)
         if self.unit:
             document["unit"] = self.unit
         return document
