@@ -40,6 +40,12 @@ endif()
 # The module finds the library through VAREK_LIBRARY, beside itself, in
 # ../../bin (the Windows zip), or the system's; it carries the project version.
 install(DIRECTORY python/varek DESTINATION ${VAREK_INSTALL_PYTHONDIR} COMPONENT python PATTERN "*.in" EXCLUDE)
+if(NOT WIN32)
+  # varek-ioc@NAME as a systemd service, its settings in /etc/varek/NAME-ioc.conf.
+  install(FILES packaging/systemd/varek-ioc@.service DESTINATION lib/systemd/system COMPONENT python)
+  install(FILES packaging/systemd/varek-ioc.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/python3-varek/examples
+          COMPONENT python)
+endif()
 configure_file(python/varek/_version.py.in ${CMAKE_BINARY_DIR}/python/_version.py @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/python/_version.py DESTINATION ${VAREK_INSTALL_PYTHONDIR}/varek COMPONENT python)
 if(NOT WIN32)

@@ -222,7 +222,9 @@ def test_the_debs_are_split_as_debian_splits_a_library_and_hold_everything(deb_t
                        "usr/share/doc/varek/examples/varek-server.conf", "usr/share/doc/varek/openapi.json"],
              "python3-varek": ["usr/lib/python3/dist-packages/varek/__init__.py",
                                f"usr/lib/python3/dist-packages/varek-{VERSION}.dist-info/entry_points.txt",
-                               "usr/bin/varek-tango-server", "usr/share/man/man1/varek-tango-server.1.gz"]}
+                               "usr/bin/varek-tango-server", "usr/share/man/man1/varek-tango-server.1.gz",
+                               "usr/lib/systemd/system/varek-ioc@.service",
+                               "usr/share/doc/python3-varek/examples/varek-ioc.conf"]}
     for package, architecture in DEB_PACKAGES.items():
         path = deb_path(package)
         fields = {field: run("dpkg-deb", "-f", path, field).strip() for field in ("Package", "Version",
@@ -289,12 +291,15 @@ def test_the_deb_installed_with_apt_serves_a_users_pytest_suite_with_the_systems
         # The service template, for an instrument configured as the example shows.
         os.makedirs("/etc/varek", exist_ok=True)
         shutil.copy("/usr/share/doc/varek/examples/varek-server.conf", "/etc/varek/pkgtest.conf")
+        shutil.copy("/usr/share/doc/python3-varek/examples/varek-ioc.conf", "/etc/varek/pkgtest-ioc.conf")
         try:
-            verified = subprocess.run(["systemd-analyze", "verify", "varek-server@pkgtest.service"],
-                                      capture_output=True, text=True, timeout=60)
-            assert verified.returncode == 0 and verified.stderr == "", verified.stderr
+            for unit in ("varek-server@pkgtest.service", "varek-ioc@pkgtest.service"):
+                verified = subprocess.run(["systemd-analyze", "verify", unit], capture_output=True, text=True,
+                                          timeout=60)
+                assert verified.returncode == 0 and verified.stderr == "", (unit, verified.stderr)
         finally:
             os.remove("/etc/varek/pkgtest.conf")
+            os.remove("/etc/varek/pkgtest-ioc.conf")
             if not os.listdir("/etc/varek"):
                 os.rmdir("/etc/varek")
     finally:
