@@ -73,7 +73,7 @@ class _Records:
         self._loop = dispatcher.loop
         self._limits = limits()
         self._shown: Dict[str, Tuple[Any, int, int]] = {}
-        # The record whose alarm is being set from here: its own validate must not act on that.
+        # The record this IOC itself is changing (by name): its own validate must send nothing.
         self._quiet = threading.local()
         self._readbacks: List[Tuple[Any, Callable[[Dict[str, Any]], Any]]] = []
         # Each setpoint, with the field it sets and how a value of the field becomes the record's.
@@ -154,7 +154,7 @@ class _Records:
 
     def _writer(self, path: str, convert: Callable[[Any], Any]) -> Callable[[Any, Any], bool]:
         def validate(record: Any, value: Any) -> bool:
-            if getattr(self._quiet, "record", None) is record:
+            if self._quiet_for(record):
                 return True
             try:
                 self._service.set(path, convert(value))
@@ -164,7 +164,7 @@ class _Records:
                 if field_of(failure.uncertain, path) is None:
                     return self._refused(record, failure)
                 # The instrument may have taken it: shown as written, INVALID until the next success.
-                self._later(record, self._alarm.INVALID_ALARM, self._alarm.WRITE_ALARM)
+                self._write_alarm(record)
                 self._failed(failure)
                 return True
             except (VarekError, ValueError) as failure:
@@ -174,11 +174,29 @@ class _Records:
 
         return validate
 
+    def _quiet_for(self, record: Any) -> bool:
+        """Whether this processing is the IOC's own change of the record, which sends nothing."""
+        if getattr(self._quiet, "name", None) != record.name:
+            return False
+        self._set_alarm(record, self._alarm.NO_ALARM, self._alarm.NO_ALARM)
+        return True
+
     def _refused(self, record: Any, failure: Exception) -> bool:
         """Nothing taken: the record keeps its value, in INVALID/WRITE alarm."""
-        self._later(record, self._alarm.INVALID_ALARM, self._alarm.WRITE_ALARM)
+        self._write_alarm(record)
         self._failed(failure)
         return False
+
+    def _write_alarm(self, record: Any) -> None:
+        self._set_alarm(record, self._alarm.INVALID_ALARM, self._alarm.WRITE_ALARM)
+
+    @staticmethod
+    def _set_alarm(record: Any, severity: int, status: int) -> None:
+        """The alarm a write ends in, set inside the processing that the write started (as device
+        support sets one), so that it holds when the put completes: over whatever alarm softioc
+        raised at the start of it (an undefined record's, the last write's)."""
+        record._record.NSEV = severity
+        record._record.NSTA = status
 
     def _failed(self, failure: Exception) -> None:
         reason = failure.reason if isinstance(failure, VarekError) else str(failure)
@@ -190,13 +208,11 @@ class _Records:
         try:
             self._service.fire()
         except VarekError as failure:
-            self._failed(failure)
-            return False
+            return self._refused(record, failure)
+        self._set_alarm(record, self._alarm.NO_ALARM, self._alarm.NO_ALARM)
         return True
 
     def _apply_setup(self, record: Any, text: str) -> bool:
-        if getattr(self._quiet, "record", None) is record:
-            return True
         try:
             self._service.apply(text, verify=True)
         except (VarekError, ValueError) as failure:
@@ -206,9 +222,9 @@ class _Records:
         return True
 
     def _succeeded(self, record: Any) -> None:
-        """The write's alarm clears, every setpoint shows what is set now (one field may have
-        two records, in units and in seconds; a setup sets many), and a read-back follows."""
-        self._later(record, self._alarm.NO_ALARM, self._alarm.NO_ALARM)
+        """No alarm; every setpoint shows what is set now (one field may have two records, in
+        units and in seconds; a setup sets many), and a read-back follows."""
+        self._set_alarm(record, self._alarm.NO_ALARM, self._alarm.NO_ALARM)
         self._loop.call_soon_threadsafe(self._show_setpoints)
         self._service.wake()
 
@@ -221,15 +237,11 @@ class _Records:
 
     def _quietly(self, record: Any, change: Callable[[], None]) -> None:
         """Changes a record from here, its own validate standing aside."""
-        self._quiet.record = record
+        self._quiet.name = record.name
         try:
             change()
         finally:
-            self._quiet.record = None
-
-    def _later(self, record: Any, severity: int, status: int) -> None:
-        """Sets a record's alarm once its own processing is over (from inside it, it would wait on itself)."""
-        self._loop.call_soon_threadsafe(self._quietly, record, lambda: record.set_alarm(severity, status))
+            self._quiet.name = None
 
     # Read-backs, from each poll.
 

@@ -195,8 +195,8 @@ class InstrumentService:
         """Checks a setup document (a dict, or its JSON text, checked as it stands) whole,
         applies it, with `verify` reads it back and compares; keeps what the instrument
         took, and forgets what it may or may not have taken."""
-        check_setup(document)  # a refused document sends nothing
         if isinstance(document, str):
+            check_setup(document)  # as the text stands, so that a repeated key is refused
             document = json.loads(document)
         document = copy.deepcopy(document)
         # The global output as set here lets the library switch it off while the
@@ -257,30 +257,33 @@ class InstrumentService:
 
     # The poll.
 
-    def poll(self) -> Snapshot:
+    def poll(self, temperature: bool = True) -> Snapshot:
         """One round: a gone port is tried again when due; an open one is read back (one
-        status read) and its temperature read. Failures are kept, not raised."""
+        status read) and, with `temperature`, its temperature read. Failures are kept, not
+        raised."""
         if not self.port_open:
             self.reopen_if_due()
         if self.port_open:
             try:
                 self.read_back()
-                self.read_temperature()
+                if temperature:
+                    self.read_temperature()
             except VarekError:
                 pass  # kept as the reason; the snapshot says so
         return self.snapshot()
 
     def start_polling(self, every_s: float, on_snapshot: Callable[[Snapshot], None]) -> None:
-        """Polls every `every_s` seconds on a thread of its own, and at once after wake();
-        `on_snapshot` hears each round."""
+        """Polls every `every_s` seconds on a thread of its own, and after wake() at once, with
+        a status read alone; `on_snapshot` hears each round."""
         self._stop.clear()
 
         def run() -> None:
+            woken = False
             while not self._stop.is_set():
-                on_snapshot(self.poll())
+                on_snapshot(self.poll(temperature=not woken))
                 # A gone port is tried again each second, however long the poll.
                 wait = every_s if self.port_open else min(every_s, REOPEN_EVERY_S)
-                self._wake.wait(wait)
+                woken = self._wake.wait(wait)
                 self._wake.clear()
 
         self._poller = threading.Thread(target=run, name="varek-poll", daemon=True)

@@ -194,17 +194,18 @@ class RecordsTest(IocCase):
         self.assertEqual(self.alarm("ApplySetup"), (INVALID, WRITE))
         self.assertEqual(self.sim.control.command("requests"), before, "a refused document sends nothing")
 
+class MonitorTest(IocCase):
+    ioc_args = ("--poll", "0.3")
+
     def test_monitors_post_on_change(self):
         events = []
         monitor = epics.PV(self.pv("Temperature"), callback=lambda value=None, **_: events.append(value))
         self.assertTrue(monitor.wait_for_connection(5))
-        time.sleep(0.5)
+        time.sleep(1)
         events.clear()
         self.sim.control.command("temperature 31.5")
-        self.put("CH1:Delay", 1)  # a write wakes the poll
         self.assertTrue(wait_until(lambda: 31.5 in events), events)
-        self.put("CH1:Delay", 2)
-        self.settle()
+        time.sleep(1.5)  # five more polls, the same reading
         self.assertEqual(events, [31.5], "unchanged readings post nothing")
         monitor.disconnect()
 
@@ -302,12 +303,20 @@ class StoppingTest(IocCase):
 class UnitTest(IocCase):
     ioc_args = ("--poll", "60", "--unit", "1ns")
 
+    def delay_settings(self):
+        received = bytes.fromhex(self.sim.control.command("received"))
+        return sum(1 for at in range(len(received) - 4) if received[at:at + 2] == b"\xeb\x90"
+                   and received[at + 4] == 0x08)
+
     def test_times_in_seconds_exact_to_the_unit(self):
         self.assertEqual(self.get("CH2:Delay.EGU"), "1ns")
         self.put("CH2:DelayTime", 12.5e-6)
         self.settle()
         self.assertEqual(self.state()["delay2"], "1250000")
         self.assertEqual(self.get("CH2:Delay_RBV"), 12500)
+        # The other setpoint of the field follows, sending nothing of its own.
+        self.assertEqual((self.get("CH2:Delay"), self.alarm("CH2:Delay")), (12500, (0, 0)))
+        self.assertEqual(self.delay_settings(), 1)
         self.assertAlmostEqual(self.get("CH2:DelayTime_RBV"), 12.5e-6, delta=1e-15)
         self.put("CH2:WidthTime", 2.5e-9)  # half a unit: refused, nothing sent
         self.assertEqual(self.alarm("CH2:WidthTime"), (INVALID, WRITE))
