@@ -97,16 +97,16 @@ class _Records:
 
         modes = [f"Mode {mode}" for mode in range(self._limits.trigger_mode_count)]
         self._setpoint(b.mbbOut(self._name("TriggerMode"), *modes, DESC="Trigger mode (as set)",
-                                validate=self._writer("trigger.mode", int), **initial("trigger.mode")),
+                                always_update=True, validate=self._writer("trigger.mode", int), **initial("trigger.mode")),
                        "trigger.mode")
         self._setpoint(b.aOut(self._name("TriggerFrequency"), DRVL=self._limits.min_trigger_freq,
                               DRVH=self._limits.max_trigger_freq, EGU="Hz", PREC=4, DESC="Internal trigger frequency",
-                              validate=self._writer("trigger.frequency", float), **initial("trigger.frequency")),
+                              always_update=True, validate=self._writer("trigger.frequency", float), **initial("trigger.frequency")),
                        "trigger.frequency")
         self._readback(b.aIn(self._name("TriggerFrequency_RBV"), EGU="Hz", PREC=4,
                              DESC="Internal trigger frequency, read"), "trigger.frequency")
         self._setpoint(b.boolOut(self._name("GlobalOutput"), ZNAM="Off", ONAM="On", DESC="Global output (as set)",
-                                 validate=self._writer("global_output", bool), **initial("global_output", int)),
+                                 always_update=True, validate=self._writer("global_output", bool), **initial("global_output", int)),
                        "global_output", int)
         b.boolOut(self._name("Fire"), ZNAM="Idle", ONAM="Fire", DESC="Write 1: one software trigger",
                   always_update=True, validate=self._fire)
@@ -118,7 +118,7 @@ class _Records:
                 path = f"channels.{channel}.{field}"
                 self._setpoint(b.int64Out(self._name(f"CH{channel}:{kind}"), DRVL=0,
                                           DRVH=self._limits.max_timing_value, EGU=units_name,
-                                          DESC=f"Channel {channel} {words}", validate=self._writer(path, int),
+                                          DESC=f"Channel {channel} {words}", always_update=True, validate=self._writer(path, int),
                                           **initial(path)), path)
                 self._readback(b.int64In(self._name(f"CH{channel}:{kind}_RBV"), EGU=units_name,
                                          DESC=f"Channel {channel} {words}, read"), path)
@@ -126,13 +126,13 @@ class _Records:
                     self._setpoint(b.aOut(self._name(f"CH{channel}:{kind}Time"), DRVL=0,
                                           DRVH=self._limits.max_timing_value * seconds, EGU="s", PREC=12,
                                           DESC=f"Channel {channel} {words}, in s",
-                                          validate=self._writer(path, lambda time: to_units(time, unit)),
+                                          always_update=True, validate=self._writer(path, lambda time: to_units(time, unit)),
                                           **initial(path, in_seconds)), path, in_seconds)
                     self._readback(b.aIn(self._name(f"CH{channel}:{kind}Time_RBV"), EGU="s", PREC=12,
                                          DESC=f"Channel {channel} {words}, read, in s"), path, in_seconds)
             enable = f"channels.{channel}.output"
             self._setpoint(b.boolOut(self._name(f"CH{channel}:Enable"), ZNAM="Off", ONAM="On",
-                                     DESC=f"Channel {channel} output (as set)", validate=self._writer(enable, bool),
+                                     DESC=f"Channel {channel} output (as set)", always_update=True, validate=self._writer(enable, bool),
                                      **initial(enable, int)), enable, int)
         self._connected = b.boolIn(self._name("Connected"), ZNAM="Disconnected", ONAM="Connected",
                                    DESC="Port open, last exchange good")
@@ -153,6 +153,8 @@ class _Records:
     # Writes: each one exchange or a few, done before the put completes.
 
     def _writer(self, path: str, convert: Callable[[Any], Any]) -> Callable[[Any, Any], bool]:
+        # Every write is sent, the same value again too (always_update): after a power cycle, say,
+        # writing what was set is how it is set again.
         def validate(record: Any, value: Any) -> bool:
             if self._quiet_for(record):
                 return True
