@@ -72,8 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     varek::server::ServerMetrics metrics;
     varek::server::Api api(instrument, memory, metrics,
                            (data[1] & 1) != 0 ? std::optional<std::string>("token") : std::nullopt,
-                           (data[1] & 16) != 0,
-                           varek::server::HostPolicy{"127.0.0.1", {"lab-pc"}});
+                           (data[1] & 16) != 0, varek::server::HostPolicy{"127.0.0.1", {"lab-pc"}});
     int answers = 0;
     api.Handle(request, [&answers](const varek::server::ApiResponse& response) {
         ++answers;

@@ -338,7 +338,8 @@ TEST(ReceiveFrame, KeepsTheFirstAndLastNoiseAndTheWholeReplyHoweverLongTheNoise)
     // tail of the noise's own last bytes, then the reply.
     EXPECT_GE(report.omitted_at, kKept);
     EXPECT_LT(report.omitted_at, kKept + 4);
-    EXPECT_TRUE(std::equal(report.received.begin(), report.received.begin() + report.omitted_at, noise.begin()));
+    EXPECT_TRUE(
+        std::equal(report.received.begin(), report.received.begin() + report.omitted_at, noise.begin()));
     const std::size_t tail = report.received.size() - report.omitted_at - kReply.size();
     EXPECT_GE(tail, kKept);
     EXPECT_LT(tail, 2 * kKept);

@@ -49,7 +49,8 @@ TEST(HostileLine, TelnetCommandFloodEndsTheExchangeAtItsTimeOutAndIsNamed) {
     EXPECT_LT(took, kExchangeBoundMs);
     EXPECT_EQ(device.LastExchange().outcome, VarekOutcome::NoFrameHead);
     EXPECT_GT(device.LastExchange().telnet_bytes, 1000u);
-    EXPECT_NE(Why(device).find("bytes of Telnet commands and no line bytes"), std::string::npos) << Why(device);
+    EXPECT_NE(Why(device).find("bytes of Telnet commands and no line bytes"), std::string::npos)
+        << Why(device);
     EXPECT_EQ(Why(device).find("nothing arrived"), std::string::npos) << Why(device);
 }
 
@@ -90,7 +91,8 @@ TEST(HostileLine, GarbageFloodEndsTheExchangeAndKeepsItsRecordSmall) {
         EXPECT_GT(report.ReceivedTotal(), 16u * 1024u);
         EXPECT_LE(report.received.capacity(), 8u * 1024u);
         EXPECT_LT(report.chunks.capacity(), 4096u);
-        EXPECT_NE(Why(device).find(std::to_string(report.ReceivedTotal()) + " bytes arrived"), std::string::npos)
+        EXPECT_NE(Why(device).find(std::to_string(report.ReceivedTotal()) + " bytes arrived"),
+                  std::string::npos)
             << Why(device);
         device.Close();
     }
@@ -110,7 +112,8 @@ TEST(HostileLine, TenMegabytesOfGarbageLeaveARecordOfAFewKilobytes) {
     ASSERT_TRUE(device.Open(Wide(peer.Name("socket")).c_str(), 115200)) << Why(device);
     VarekFrame reply;
     // Long enough for all of it to pass through the head hunt, to the reply.
-    ASSERT_TRUE(device.SendFrame(VarekDDG::CMD_READ_TEMPERATURE, 0, nullptr, 0, &reply, 60000)) << Why(device);
+    ASSERT_TRUE(device.SendFrame(VarekDDG::CMD_READ_TEMPERATURE, 0, nullptr, 0, &reply, 60000))
+        << Why(device);
     const VarekExchangeReport& report = device.LastExchange();
     EXPECT_EQ(report.ReceivedTotal(), kFlood + kTemperatureReply.size());
     EXPECT_EQ(report.ReplyFrame(), kTemperatureReply);
@@ -146,7 +149,8 @@ TEST(HostileLine, AFloodDuringThePurgeEndsInBounds) {
         // A purge may find the line empty for a moment between two bursts,
         // and the exchange then fails on the noise; either way in bounds.
         for (int attempt = 0; attempt < 2; ++attempt) {
-            const long long took = MillisecondsOf([&] { EXPECT_FALSE(device.ReadTemperature(&temperature)); });
+            const long long took =
+                MillisecondsOf([&] { EXPECT_FALSE(device.ReadTemperature(&temperature)); });
             EXPECT_LT(took, kExchangeBoundMs);
             const VarekOutcome outcome = device.LastExchange().outcome;
             EXPECT_TRUE(outcome == VarekOutcome::LineKeepsSending || outcome == VarekOutcome::NoFrameHead)

@@ -103,7 +103,6 @@ struct VAREK_API VarekExchangeReport {
     void KeepRead(std::uint32_t at_ms, const std::uint8_t* bytes, std::uint32_t count, bool noise);
 };
 
-
 // Why the operation of `report` failed, in words that name the port, what was
 // seen and what to check; empty when it succeeded.
 VAREK_API std::string VarekDescribeOutcome(const VarekExchangeReport& report);

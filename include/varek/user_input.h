@@ -16,7 +16,7 @@
 // with `why` saying so in the library's words ("7x is not a whole number",
 // "70000 is outside 1..65535").
 VAREK_API std::optional<std::int64_t> VarekParseWhole(const std::string& text, std::int64_t low,
-                                                     std::int64_t high, std::string& why, bool hex = false);
+                                                      std::int64_t high, std::string& why, bool hex = false);
 
 struct VarekHostAndPort {
     std::string host;  // a name, an IPv4 address, or an IPv6 address without its brackets
@@ -27,7 +27,7 @@ struct VarekHostAndPort {
 // ([fd00::5]:4001); PORT from `lowest_port` (0 where 0 picks a free one) to
 // 65535. Nothing when `text` is none, with `why` saying what is wrong.
 VAREK_API std::optional<VarekHostAndPort> VarekParseHostAndPort(const std::string& text,
-                                                               std::uint16_t lowest_port, std::string& why);
+                                                                std::uint16_t lowest_port, std::string& why);
 
 // HOST:PORT as users write it, an IPv6 address in brackets: [::1]:8470.
 VAREK_API std::string VarekFormatHostAndPort(const std::string& host, std::uint16_t port);

@@ -23,7 +23,8 @@ static_assert(VAREKX_OUTCOME_SUCCEEDED == static_cast<int>(VarekOutcome::Succeed
                   VAREKX_OUTCOME_NOTHING_ARRIVED == static_cast<int>(VarekOutcome::NothingArrived) &&
                   VAREKX_OUTCOME_NO_FRAME_HEAD == static_cast<int>(VarekOutcome::NoFrameHead) &&
                   VAREKX_OUTCOME_FRAME_INCOMPLETE == static_cast<int>(VarekOutcome::FrameIncomplete) &&
-                  VAREKX_OUTCOME_LENGTH_FIELD_TOO_SMALL == static_cast<int>(VarekOutcome::LengthFieldTooSmall) &&
+                  VAREKX_OUTCOME_LENGTH_FIELD_TOO_SMALL ==
+                      static_cast<int>(VarekOutcome::LengthFieldTooSmall) &&
                   VAREKX_OUTCOME_BAD_TAIL == static_cast<int>(VarekOutcome::BadTail) &&
                   VAREKX_OUTCOME_BAD_CHECKSUM == static_cast<int>(VarekOutcome::BadChecksum) &&
                   VAREKX_OUTCOME_PAYLOAD_TOO_SHORT == static_cast<int>(VarekOutcome::PayloadTooShort) &&

@@ -19,7 +19,8 @@ static_assert(VAREKX_OPEN_NONE == static_cast<int>(VarekOpenFailure::None) &&
                   VAREKX_OPEN_CONNECT_REFUSED == static_cast<int>(VarekOpenFailure::ConnectRefused) &&
                   VAREKX_OPEN_CONNECT_TIMED_OUT == static_cast<int>(VarekOpenFailure::ConnectTimedOut) &&
                   VAREKX_OPEN_HOST_NOT_FOUND == static_cast<int>(VarekOpenFailure::HostNotFound) &&
-                  VAREKX_OPEN_NO_COM_PORT_AGREEMENT == static_cast<int>(VarekOpenFailure::NoComPortAgreement) &&
+                  VAREKX_OPEN_NO_COM_PORT_AGREEMENT ==
+                      static_cast<int>(VarekOpenFailure::NoComPortAgreement) &&
                   VAREKX_OPEN_NAME_MALFORMED == static_cast<int>(VarekOpenFailure::NameMalformed) &&
                   VAREKX_OPEN_USB_NAME_AMBIGUOUS == static_cast<int>(VarekOpenFailure::UsbNameAmbiguous),
               "the open failures' C numbers follow VarekOpenFailure");

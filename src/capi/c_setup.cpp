@@ -88,7 +88,8 @@ std::int32_t varekx_compare_setups(const char* wanted, const char* found, char* 
         }
         const std::vector<VarekSetupDifference> differences = VarekCompareSetups(wanted_setup, found_setup);
         std::string lines;
-        for (const VarekSetupDifference& d : differences) lines += d.path + "\t" + d.wanted + "\t" + d.found + "\n";
+        for (const VarekSetupDifference& d : differences)
+            lines += d.path + "\t" + d.wanted + "\t" + d.found + "\n";
         varek::WriteHostText(lines, report, report_size);
         return static_cast<std::int32_t>(differences.size());
     } catch (...) {

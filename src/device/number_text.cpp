@@ -47,8 +47,8 @@ std::optional<std::int64_t> VarekParseWhole(const std::string& text, std::int64_
         why = text + " is outside " + range;
         return std::nullopt;
     }
-    const std::int64_t value = negative ? static_cast<std::int64_t>(0u - magnitude)
-                                        : static_cast<std::int64_t>(magnitude);
+    const std::int64_t value =
+        negative ? static_cast<std::int64_t>(0u - magnitude) : static_cast<std::int64_t>(magnitude);
     if (value < low || value > high) {
         why = text + " is outside " + range;
         return std::nullopt;

@@ -188,7 +188,8 @@ std::string VarekDescribeOutcome(const VarekExchangeReport& report) {
         return "nothing sent: the line from " + port + " keeps sending (" +
                std::to_string(report.discarded_bytes) + " bytes in " + std::to_string(report.quiet_wait_ms) +
                " ms) and did not fall quiet for " + std::to_string(varek::kQuietLineMs) +
-               " ms, so a reply could not be told from stale bytes: is another device or program sending on it?";
+               " ms, so a reply could not be told from stale bytes: is another device or program sending on "
+               "it?";
     }
     return "the operation on " + port + " failed";
 }

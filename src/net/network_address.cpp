@@ -55,10 +55,11 @@ std::optional<NetworkAddress> ParseNetworkAddress(const std::string& name, std::
     std::string ignored;
     const auto parsed = VarekParseHostAndPort(rest, 1, ignored);
     if (!parsed) {
-        why = "a network port is named socket://HOST:PORT or rfc2217://HOST:PORT "
-              "(HOST a name, an IPv4 address or an IPv6 address in brackets, "
-              "PORT 1..65535), got " +
-              name;
+        why =
+            "a network port is named socket://HOST:PORT or rfc2217://HOST:PORT "
+            "(HOST a name, an IPv4 address or an IPv6 address in brackets, "
+            "PORT 1..65535), got " +
+            name;
         return std::nullopt;
     }
     address.host = parsed->host;
@@ -78,7 +79,8 @@ std::optional<VarekHostAndPort> VarekParseHostAndPort(const std::string& text, s
     const bool bracketed = !text.empty() && text.front() == '[';
     if (bracketed) {
         const std::size_t close = text.find(']');
-        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') return std::nullopt;
+        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':')
+            return std::nullopt;
         address.host = text.substr(1, close - 1);
         port_text = text.substr(close + 2);
     } else {

@@ -125,8 +125,8 @@ bool NetworkLine::DiscardInput() {
     bool emptied = false;
     while (!emptied) {
         line_.clear();
-        const std::int32_t got =
-            telnet_ ? ReceiveDecoded(0, ControlSendMs(RemainingMs(end))) : Receive(socket_, wire, sizeof wire, 0);
+        const std::int32_t got = telnet_ ? ReceiveDecoded(0, ControlSendMs(RemainingMs(end)))
+                                         : Receive(socket_, wire, sizeof wire, 0);
         emptied = got <= 0;
         if (Clock::now() >= end) break;
     }

@@ -44,8 +44,9 @@ void VarekExchangeReport::KeepRead(std::uint32_t at_ms, const std::uint8_t* byte
     if (received.size() - omitted_at < 2 * KEPT_NOISE_BYTES) return;
     // Drop the oldest reads after the kept head, whole, leaving the last
     // KEPT_NOISE_BYTES or a little more, and always the read just made.
-    const auto first = std::lower_bound(chunks.begin(), chunks.end(), omitted_at,
-                                        [](const VarekChunk& chunk, std::uint32_t at) { return chunk.offset < at; });
+    const auto first =
+        std::lower_bound(chunks.begin(), chunks.end(), omitted_at,
+                         [](const VarekChunk& chunk, std::uint32_t at) { return chunk.offset < at; });
     auto end = first;
     std::uint32_t dropped = 0;
     while (end + 1 < chunks.end() && received.size() - omitted_at - dropped - end->size >= KEPT_NOISE_BYTES) {

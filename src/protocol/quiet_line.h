@@ -35,8 +35,8 @@ bool AwaitQuietLine(ReadBytes&& read_bytes, NowMs&& now_ms, PauseMs&& pause_ms, 
             report.outcome = VarekOutcome::LineKeepsSending;
             return false;
         }
-        const std::int32_t got =
-            read_bytes(discard, static_cast<std::int32_t>(sizeof discard), kQuietLineMs - static_cast<std::int32_t>(quiet_for));
+        const std::int32_t got = read_bytes(discard, static_cast<std::int32_t>(sizeof discard),
+                                            kQuietLineMs - static_cast<std::int32_t>(quiet_for));
         if (got < 0) {
             report.outcome = VarekOutcome::ReadFailed;
             return false;

@@ -240,7 +240,8 @@ private:
         value.number = std::strtod(literal.c_str(), nullptr);
         if (integral) {
             errno = 0;
-            const long long whole = std::strtoll(text_.substr(start, integer_end - start).c_str(), nullptr, 10);
+            const long long whole =
+                std::strtoll(text_.substr(start, integer_end - start).c_str(), nullptr, 10);
             value.whole = errno == 0;
             value.whole_number = whole;
         }

@@ -53,7 +53,8 @@ std::string UnknownKey(const std::string& group, const std::string& key) {
     if (group == "channels") {
         // "03" is no key of channel 3: a document writes the number as it is.
         std::string ignored;
-        const auto number = key.empty() || key[0] == '0' ? std::nullopt : VarekParseWhole(key, 1, INT64_MAX, ignored);
+        const auto number =
+            key.empty() || key[0] == '0' ? std::nullopt : VarekParseWhole(key, 1, INT64_MAX, ignored);
         if (number) return path + ": " + VarekChannelRejection(*number);
         return path + ": channels are keyed by their number, \"1\" to \"" +
                std::to_string(VarekDDG::CHANNEL_COUNT) + "\"";
@@ -71,8 +72,7 @@ std::string ReadField(const SetupField& field, const JsonValue& value, std::opti
     switch (field.kind) {
     case SetupField::Kind::Whole:
         if (value.kind != JsonValue::Kind::Number) return Expected(field.path, "a whole number", value);
-        if (!value.whole)
-            return field.path + ": a whole number expected, not " + value.text;
+        if (!value.whole) return field.path + ": a whole number expected, not " + value.text;
         out = value.whole_number;
         break;
     case SetupField::Kind::Real:

@@ -179,7 +179,8 @@ int main(int argc, char** argv) {
               "varekx_open_v2: the port this host holds is busy, with the system's error");
     }
     check(open_v2("socket://127.0.0.1:1", 0, why, sizeof why, &failure, &os_error) == NULL &&
-              failure == VAREKX_OPEN_CONNECT_REFUSED && os_error != 0 && strstr(why, "connection refused") != NULL,
+              failure == VAREKX_OPEN_CONNECT_REFUSED && os_error != 0 &&
+              strstr(why, "connection refused") != NULL,
           "varekx_open_v2: a refused connect, with the system's error");
     check(open_v2("usb:FFFF:FFFE", 0, why, sizeof why, &failure, &os_error) == NULL &&
               failure == VAREKX_OPEN_NO_SUCH_PORT && os_error == 0,

@@ -61,20 +61,22 @@ std::string NormalizedToken(std::string token) {
 }
 
 ApiResponse Api::TooLarge() {
-    return Error(413, ServerOutcome::TooLarge, "the request body is larger than " + std::to_string(kMaxBodyBytes / 1024) + " KiB");
+    return Error(413, ServerOutcome::TooLarge,
+                 "the request body is larger than " + std::to_string(kMaxBodyBytes / 1024) + " KiB");
 }
 
 ApiResponse Api::Busy(const std::string& why) {
-    ApiResponse busy = Error(503, ServerOutcome::Busy, "the instrument is busy: " + why + "; try again shortly");
+    ApiResponse busy =
+        Error(503, ServerOutcome::Busy, "the instrument is busy: " + why + "; try again shortly");
     busy.headers.emplace_back("Retry-After", kRetryAfterSeconds);
     return busy;
 }
 
 ApiResponse Api::Expired() {
-    ApiResponse expired = Error(503, ServerOutcome::Expired,
-                                "the instrument is busy: this request waited " +
-                                    std::to_string(kRequestDeadline.count()) +
-                                    " s for its turn and was dropped, not carried out; try again shortly");
+    ApiResponse expired =
+        Error(503, ServerOutcome::Expired,
+              "the instrument is busy: this request waited " + std::to_string(kRequestDeadline.count()) +
+                  " s for its turn and was dropped, not carried out; try again shortly");
     expired.headers.emplace_back("Retry-After", kRetryAfterSeconds);
     return expired;
 }
@@ -117,14 +119,16 @@ void Api::Handle(const ApiRequest& request, Respond respond) {
         return respond({200, "application/json", OpenApiDocument(), {}});
     }
     const bool metrics = path == kMetricsPath;
-    if (!metrics && path.rfind(kApiPrefix, 0) != 0) return respond(Error(404, ServerOutcome::NotFound, "no such page: " + path));
+    if (!metrics && path.rfind(kApiPrefix, 0) != 0)
+        return respond(Error(404, ServerOutcome::NotFound, "no such page: " + path));
     // Where the server sits behind a proxy every client comes from loopback,
     // so where it comes from waives nothing: the metrics are open only when
     // the operator says so.
     if (!(metrics && metrics_open_) && !Authorized(request.authorization)) {
         refusals_.Log("refused " + request.head.method + " " + path + " from " + request.peer + ": " +
                       (request.authorization.empty() ? "no token given" : "not the token"));
-        ApiResponse refusal = Error(401, ServerOutcome::Unauthorized, "this server needs the header Authorization: Bearer TOKEN");
+        ApiResponse refusal = Error(401, ServerOutcome::Unauthorized,
+                                    "this server needs the header Authorization: Bearer TOKEN");
         refusal.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"varek-server\"");
         return respond(refusal);
     }
@@ -149,7 +153,8 @@ void Api::HandleApi(const ApiRequest& request, const std::string& route, const R
         const auto parsed = VarekParseWhole(number, 0, INT64_MAX, rejection);
         if (parsed) rejection = VarekChannelRejection(*parsed);
         if (!rejection.empty())
-            return respond(Error(404, ServerOutcome::NotFound, "no channel " + number + " (" + rejection + ")"));
+            return respond(
+                Error(404, ServerOutcome::NotFound, "no channel " + number + " (" + rejection + ")"));
         channel = static_cast<std::int32_t>(*parsed);
         pattern = std::string(kChannelsPrefix) + "N";
     }
@@ -161,7 +166,8 @@ void Api::HandleApi(const ApiRequest& request, const std::string& route, const R
         if (request.head.method == candidate.method) match = &candidate;
     }
     if (allowed.empty())
-        return respond(Error(404, ServerOutcome::NotFound, "no such path: " + path + " (the API: " + DescribeRoutes() + ")"));
+        return respond(Error(404, ServerOutcome::NotFound,
+                             "no such path: " + path + " (the API: " + DescribeRoutes() + ")"));
     if (match == nullptr) {
         if (allowed == "GET") allowed += ", HEAD";
         return respond(NotAllowed(path + " takes " + allowed, allowed));
@@ -176,32 +182,33 @@ void Api::HandleApi(const ApiRequest& request, const std::string& route, const R
 
 InstrumentBackend::Done Api::Answer(const std::string& port, Respond respond,
                                     std::function<ApiResponse()> success) {
-    return [=](JobResult result, bool ok, const VarekExchangeReport& report, const VarekPortOpening& opening) {
-        switch (result) {
-        case JobResult::Done: return respond(ok ? success() : ExchangeFailed(report));
-        case JobResult::PortGone: {
-            // Lost during this job, or at an earlier one whose reopens have failed since.
-            const bool reopen_failed = !opening.ok();
-            nlohmann::json body{
-                {"error", "the instrument's port " + port + " is gone (" +
-                              (reopen_failed ? opening.why : VarekDescribeOutcome(report)) +
-                              "); the server tries it again every second"},
-                {"outcome", ServerOutcomeName(ServerOutcome::PortGone)},
-                {"open_failure",
-                 reopen_failed ? nlohmann::json(VarekOpenFailureName(opening.error.failure)) : nullptr}};
-            ApiResponse gone = Json(503, body);
-            gone.headers.emplace_back("Retry-After", kRetryAfterSeconds);
-            return respond(gone);
-        }
-        case JobResult::Busy:
-            return respond(Busy("the requests waiting for it would take longer than " +
-                                std::to_string(kRequestDeadline.count()) + " s"));
-        case JobResult::Expired: return respond(Expired());
-        case JobResult::Stopping:
-            return respond(Error(503, ServerOutcome::Stopping,
-                                 "the server is shutting down; the request was not carried out"));
-        }
-    };
+    return
+        [=](JobResult result, bool ok, const VarekExchangeReport& report, const VarekPortOpening& opening) {
+            switch (result) {
+            case JobResult::Done: return respond(ok ? success() : ExchangeFailed(report));
+            case JobResult::PortGone: {
+                // Lost during this job, or at an earlier one whose reopens have failed since.
+                const bool reopen_failed = !opening.ok();
+                nlohmann::json body{
+                    {"error", "the instrument's port " + port + " is gone (" +
+                                  (reopen_failed ? opening.why : VarekDescribeOutcome(report)) +
+                                  "); the server tries it again every second"},
+                    {"outcome", ServerOutcomeName(ServerOutcome::PortGone)},
+                    {"open_failure",
+                     reopen_failed ? nlohmann::json(VarekOpenFailureName(opening.error.failure)) : nullptr}};
+                ApiResponse gone = Json(503, body);
+                gone.headers.emplace_back("Retry-After", kRetryAfterSeconds);
+                return respond(gone);
+            }
+            case JobResult::Busy:
+                return respond(Busy("the requests waiting for it would take longer than " +
+                                    std::to_string(kRequestDeadline.count()) + " s"));
+            case JobResult::Expired: return respond(Expired());
+            case JobResult::Stopping:
+                return respond(Error(503, ServerOutcome::Stopping,
+                                     "the server is shutting down; the request was not carried out"));
+            }
+        };
 }
 
 }  // namespace varek::server

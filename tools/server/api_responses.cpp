@@ -32,7 +32,8 @@ ApiResponse Error(unsigned status, ServerOutcome outcome, const std::string& mes
 }
 
 ApiResponse ExchangeFailed(const VarekExchangeReport& report) {
-    return Json(502, json{{"error", VarekDescribeOutcome(report)}, {"outcome", VarekOutcomeName(report.outcome)}});
+    return Json(502,
+                json{{"error", VarekDescribeOutcome(report)}, {"outcome", VarekOutcomeName(report.outcome)}});
 }
 
 ApiResponse NotAllowed(const std::string& message, const std::string& allowed) {

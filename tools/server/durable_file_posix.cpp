@@ -42,7 +42,8 @@ void ReplaceFileDurably(const std::string& path, const std::string& content) {
         file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (file < 0 && errno != EEXIST) Fail("create", temporary);
     }
-    if (file < 0) throw std::runtime_error(AllTemporaryNamesTaken(path, static_cast<unsigned long>(::getpid())));
+    if (file < 0)
+        throw std::runtime_error(AllTemporaryNamesTaken(path, static_cast<unsigned long>(::getpid())));
     std::size_t written = 0;
     while (written < content.size()) {
         const ssize_t n = ::write(file, content.data() + written, content.size() - written);

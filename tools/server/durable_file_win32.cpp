@@ -33,7 +33,8 @@ void ReplaceFileDurably(const std::string& path, const std::string& content) {
         if (file == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             Fail("create", temporary, error);
     }
-    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error(AllTemporaryNamesTaken(path, GetCurrentProcessId()));
+    if (file == INVALID_HANDLE_VALUE)
+        throw std::runtime_error(AllTemporaryNamesTaken(path, GetCurrentProcessId()));
     DWORD written = 0;
     // The content must be on the disk before the move makes it the file.
     const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&

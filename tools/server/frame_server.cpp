@@ -249,11 +249,11 @@ bool FrameServer::MakeRoom(const std::string& newcomer) {
         }
     }
     if (longest == nullptr) return false;
-    clients_->log.Log("frame client " + longest->name() + " closed to make room for " + newcomer + ", idle for " +
-                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(FrameClient::Clock::now() -
-                                                                                     earliest)
-                                         .count()) +
-                      " s");
+    clients_->log.Log(
+        "frame client " + longest->name() + " closed to make room for " + newcomer + ", idle for " +
+        std::to_string(
+            std::chrono::duration_cast<std::chrono::seconds>(FrameClient::Clock::now() - earliest).count()) +
+        " s");
     // Out of the count at once: its handlers end it a moment later.
     clients_->open.erase(longest);
     longest->Close();

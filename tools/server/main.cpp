@@ -80,11 +80,13 @@ int Run(int argc, char** argv) {
                 VarekFormatHostAndPort(options.host, server.port()).c_str(), port.name().c_str(),
                 port.simulated() ? ", simulated" : "");
     if (frames)
-        std::printf("frames on socket://%s\n", VarekFormatHostAndPort(*options.frames_host, frames->port()).c_str());
+        std::printf("frames on socket://%s\n",
+                    VarekFormatHostAndPort(*options.frames_host, frames->port()).c_str());
     std::fflush(stdout);
     LogEvent("started: instrument on " + port.name() + (port.simulated() ? " (simulated)" : "") +
              ", listening on " + VarekFormatHostAndPort(options.host, server.port()) +
-             (frames ? ", frames on " + VarekFormatHostAndPort(*options.frames_host, frames->port()) : std::string()) +
+             (frames ? ", frames on " + VarekFormatHostAndPort(*options.frames_host, frames->port())
+                     : std::string()) +
              (options.token ? ", token required" : ", no token") +
              (options.state_file ? ", state file " + *options.state_file : std::string()));
     while (!stopping && io.run_one() > 0) {

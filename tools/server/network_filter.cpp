@@ -58,7 +58,8 @@ NetworkFilter NetworkFilter::Parse(const std::string& list) {
         boost::system::error_code error;
         const ip::address address = ip::make_address(entry.substr(0, slash), error);
         std::string ignored;
-        const auto prefix = error ? std::nullopt : VarekParseWhole(bits, 0, address.is_v4() ? 32 : 128, ignored);
+        const auto prefix =
+            error ? std::nullopt : VarekParseWhole(bits, 0, address.is_v4() ? 32 : 128, ignored);
         if (!prefix) throw varek::tools::UsageError(expected);
         filter.networks_.push_back({address.is_v6(), BytesOf(address), static_cast<unsigned>(*prefix)});
         if (comma == std::string::npos) break;

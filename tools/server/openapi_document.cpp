@@ -34,7 +34,8 @@ void FillLimits(json& schemas, json& channel_parameter) {
     // Channels are keyed "1" to "8": one digit, since there are fewer than ten.
     static_assert(VarekDDG::CHANNEL_COUNT < 10, "a channel key is one digit");
     schemas["Setup"]["properties"]["channels"]["patternProperties"] = {
-        {"^[1-" + std::to_string(VarekDDG::CHANNEL_COUNT) + "]$", {{"$ref", "#/components/schemas/ChannelSetup"}}}};
+        {"^[1-" + std::to_string(VarekDDG::CHANNEL_COUNT) + "]$",
+         {{"$ref", "#/components/schemas/ChannelSetup"}}}};
 }
 
 json OpenFailureNames() {

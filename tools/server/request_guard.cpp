@@ -68,20 +68,24 @@ bool HostAllowed(const std::string& host, const HostPolicy& policy) {
 
 std::optional<Refusal> RefuseForeign(const RequestHead& request, const HostPolicy& policy) {
     if (!request.host) {
-        if (request.version >= 11) return Refusal{400, ServerOutcome::BadRequest, "an HTTP/1.1 request must carry a Host header"};
+        if (request.version >= 11)
+            return Refusal{400, ServerOutcome::BadRequest, "an HTTP/1.1 request must carry a Host header"};
     } else if (!HostAllowed(*request.host, policy)) {
-        return Refusal{421, ServerOutcome::UnknownHost, "this server does not answer to the name \"" + *request.host +
-                                "\": reach it by its address, or start it with --allow-host NAME"};
+        return Refusal{421, ServerOutcome::UnknownHost,
+                       "this server does not answer to the name \"" + *request.host +
+                           "\": reach it by its address, or start it with --allow-host NAME"};
     }
     if (request.origin && ChangesState(request.method)) {
         const std::string origin = Lower(*request.origin);
         const std::string host = Lower(request.host.value_or(""));
         if (host.empty() || (origin != "http://" + host && origin != "https://" + host)) {
-            return Refusal{403, ServerOutcome::ForbiddenOrigin, "a page from " + *request.origin + " may not change this instrument"};
+            return Refusal{403, ServerOutcome::ForbiddenOrigin,
+                           "a page from " + *request.origin + " may not change this instrument"};
         }
     }
     if (request.content_type ? MediaType(*request.content_type) != "application/json" : request.has_body) {
-        return Refusal{415, ServerOutcome::UnsupportedMediaType, "a request body must be JSON, sent with Content-Type: application/json"};
+        return Refusal{415, ServerOutcome::UnsupportedMediaType,
+                       "a request body must be JSON, sent with Content-Type: application/json"};
     }
     return std::nullopt;
 }

@@ -142,7 +142,8 @@ void GetSetup(const RouteCall& call) {
 void PutSetup(const RouteCall& call) {
     VarekSetup wanted;
     const std::string refusal = VarekParseSetup(call.request.body, &wanted);
-    if (!refusal.empty()) return call.respond(Error(400, ServerOutcome::BadRequest, refusal + "; nothing was sent"));
+    if (!refusal.empty())
+        return call.respond(Error(400, ServerOutcome::BadRequest, refusal + "; nothing was sent"));
     auto read = std::make_shared<VarekSetup>();
     SetupMemory& memory = call.memory;
     call.run(

@@ -26,7 +26,8 @@ VarekSetup ReadStateFile(const std::string& path) {
     // else that is no regular file (a device such as /dev/full) with one:
     // neither is what an operator means.
     if (std::filesystem::is_symlink(status))
-        throw UsageError("--state-file " + path + " is a symbolic link: name the file it points to, or remove it");
+        throw UsageError("--state-file " + path +
+                         " is a symbolic link: name the file it points to, or remove it");
     if (std::filesystem::is_directory(status)) throw UsageError("--state-file " + path + " is a directory");
     if (!std::filesystem::is_regular_file(status))
         throw UsageError("--state-file " + path + " is not a regular file (a device, a pipe?): name a file");

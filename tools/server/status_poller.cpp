@@ -23,7 +23,8 @@ void StatusPoller::Wait(std::chrono::steady_clock::duration delay) {
         if (idle >= every_) {
             // Nobody waits for its answer: how it went shows in the metrics and the log.
             instrument_.Submit(
-                read_, [](JobResult, bool, const VarekExchangeReport&, const VarekPortOpening&) {}, std::make_shared<JobTicket>());
+                read_, [](JobResult, bool, const VarekExchangeReport&, const VarekPortOpening&) {},
+                std::make_shared<JobTicket>());
             return Wait(every_);
         }
         Wait(every_ - idle);
