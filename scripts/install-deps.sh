@@ -15,7 +15,7 @@ case "$level" in
   package | all) packages+=(g++-mingw-w64-x86-64-posix wine64 llvm zip unzip dpkg-dev help2man lintian
                            python3-setuptools python3-wheel python3-build python3-venv systemd) ;;&
   all) packages+=(clang lld clang-format valgrind socat ser2net python3-serial python3-pytest python3-pefile
-                  chromium chromium-driver python3-selenium python3-tango iproute2 prometheus mariadb-server) ;;
+                  chromium chromium-driver python3-selenium python3-tango python3-pyepics iproute2 prometheus mariadb-server) ;;
 esac
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
