@@ -86,12 +86,21 @@ TEST(ReceiveFrame, AssemblesAReplyCutIntoSingleBytes) {
     EXPECT_EQ(reply.param, 1);
 }
 
-TEST(ReceiveFrame, UsesEachPhasesReadWait) {
+TEST(ReceiveFrame, HuntWaitsUpToTheDeadlineAndTheRestByPhase) {
     ScriptedLine line;
     line.reads = {{0xEB}, {0x90}, {0x08}, {0x00}, Bytes(kReply.begin() + 4, kReply.end())};
     VarekFrame reply;
     ASSERT_TRUE(line.Receive(reply, 1000));
-    EXPECT_EQ(line.waits, (std::vector<std::int32_t>{50, 50, 50, 50, 100}));
+    // Each read that brings bytes takes 1 ms of the scripted clock.
+    EXPECT_EQ(line.waits, (std::vector<std::int32_t>{1000, 999, 50, 50, 100}));
+}
+
+TEST(ReceiveFrame, SilentLineIsOneReadToTheDeadline) {
+    ScriptedLine line;
+    VarekFrame reply;
+    EXPECT_FALSE(line.Receive(reply, 1000));
+    EXPECT_EQ(line.report.outcome, VarekOutcome::NothingArrived);
+    EXPECT_EQ(line.waits, (std::vector<std::int32_t>{1000}));
 }
 
 TEST(ReceiveFrame, ReadsOnlyTheFrameAndLeavesWhatFollows) {
@@ -291,12 +300,11 @@ TEST(ReceiveFrame, ReportsTheValuesThatFailedAFrame) {
 
 TEST(ReceiveFrame, RecordsEveryChunkWithItsTime) {
     ScriptedLine line;
-    // Noise, then the reply in three pieces with reads that bring nothing between.
-    line.reads = {{0x00, 0xEB},
-                  {},
-                  Bytes(kReply.begin(), kReply.begin() + 3),
-                  {},
-                  Bytes(kReply.begin() + 3, kReply.end())};
+    // Noise, then the reply in three pieces with reads that bring nothing
+    // between (the hunt's read waits to the deadline: it has no such read).
+    line.reads = {{0x00, 0xEB}, Bytes(kReply.begin(), kReply.begin() + 3),
+                  {},           Bytes(kReply.begin() + 3, kReply.begin() + 6),
+                  {},           Bytes(kReply.begin() + 6, kReply.end())};
     VarekFrame reply;
     ASSERT_TRUE(line.Receive(reply, 1000));
     EXPECT_EQ(line.report.received, Concat({0x00, 0xEB}, kReply));
@@ -312,7 +320,8 @@ TEST(ReceiveFrame, RecordsEveryChunkWithItsTime) {
         previous_ms = chunk.at_ms;
     }
     EXPECT_EQ(offset, line.report.received.size());
-    EXPECT_GE(line.report.chunks.back().at_ms, 100u) << "two empty head reads of 50 ms came first";
+    EXPECT_GE(line.report.chunks.back().at_ms, 150u)
+        << "an empty length read (50 ms) and an empty body read (100 ms) came first";
 }
 
 // Noise without a head byte, as a babbling line sends it.

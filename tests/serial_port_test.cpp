@@ -97,6 +97,32 @@ TEST_F(SerialPortTest, ReadOfAnEmptyLineReturnsZeroWithinItsWait) {
     EXPECT_LT(elapsed, 50 + 150);
 }
 
+TEST_F(SerialPortTest, ReadAllTakesTheWholeReplyAndLeavesTheHostsTimeoutsAsTheyWere) {
+    ASSERT_TRUE(OpenSim());
+    ASSERT_EQ(port.Write(kSoftwareTrigger.data(), 10, 1000), 10);
+    std::uint8_t reply[10] = {};
+    EXPECT_EQ(port.ReadAll(reply, 10, 1000), 10);
+    EXPECT_EQ(std::vector<std::uint8_t>(reply, reply + 10),
+              std::vector<std::uint8_t>({0xEB, 0x90, 0x06, 0x00, 0x14, 0x01, 0x00, 0x96, 0x01, 0xCC}));
+    // Asked for more than came: what came, once the wait is over.
+    ASSERT_EQ(port.Write(kSoftwareTrigger.data(), 10, 1000), 10);
+    std::uint8_t more[16] = {};
+    std::int32_t got = -2;
+    long long elapsed = MillisecondsOf([&] { got = port.ReadAll(more, 16, 300); });
+    EXPECT_EQ(got, 10);
+    EXPECT_EQ(more[9], 0xCC);
+    EXPECT_GE(elapsed, 290);
+    EXPECT_LT(elapsed, 300 + 400);
+#ifdef _WIN32
+    // ReadAll sets the driver's time-outs for itself alone: Open's, put back,
+    // make Read return at once on an empty line whatever its wait.
+    std::uint8_t byte = 0;
+    elapsed = MillisecondsOf([&] { got = port.Read(&byte, 1, 500); });
+    EXPECT_EQ(got, 0);
+    EXPECT_LT(elapsed, 200);
+#endif
+}
+
 TEST_F(SerialPortTest, SetTimeoutsWorkOnAnOpenPort) {
     ASSERT_TRUE(OpenSim());
     EXPECT_TRUE(port.SetTimeout(12345, 200));

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "line_settings.h"
 #include "process_stats.h"
@@ -129,6 +130,91 @@ TEST_F(PosixPortTest, ReadWithATimeoutOfZeroReturnsAtOnce) {
     late_writer.join();
     EXPECT_EQ(got, 0);
     EXPECT_LT(elapsed, 100);
+}
+
+// Writes `bytes` to `tty` one at a time, each when the line at `baud` (10
+// bits a character) would deliver it.
+void WriteAtTheLineRate(int tty, const std::vector<std::uint8_t>& bytes, int baud) {
+    const auto character = std::chrono::nanoseconds(10'000'000'000LL / baud);
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::this_thread::sleep_until(start + character * static_cast<long long>(i));
+        ASSERT_EQ(write(tty, &bytes[i], 1), 1);
+    }
+}
+
+std::vector<std::uint8_t> Counting(std::size_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    return bytes;
+}
+
+TEST_F(PosixPortTest, ReadAllTakesBytesComingAtTheLineRateInOrderAndEndsWithTheLast) {
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 115200));
+    const std::vector<std::uint8_t> sent = Counting(358);  // a status reply: 31 ms at 115200
+    std::chrono::steady_clock::time_point last_written;
+    std::thread writer([&] {
+        WriteAtTheLineRate(far_end, sent, 115200);
+        last_written = std::chrono::steady_clock::now();
+    });
+    std::vector<std::uint8_t> got(sent.size());
+    std::int32_t count = -2;
+    MillisecondsOf([&] { count = port.ReadAll(got.data(), static_cast<std::int32_t>(got.size()), 2000); });
+    const auto read_ended = std::chrono::steady_clock::now();
+    writer.join();
+    EXPECT_EQ(count, static_cast<std::int32_t>(sent.size()));
+    EXPECT_EQ(got, sent);
+    // It sleeps while the bytes are due, but not past the last of them.
+    EXPECT_LT(read_ended - last_written, std::chrono::milliseconds(20));
+}
+
+TEST_F(PosixPortTest, ReadAllIsNotFooledByABurstFasterThanTheLine) {
+    // A pseudo-terminal, or an adapter's USB packet, brings bytes sooner than
+    // the line rate would: the rest is not slept for as though still due.
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 9600));  // 358 bytes would take 373 ms at 9600
+    const std::vector<std::uint8_t> sent = Counting(358);
+    std::thread writer([&] {
+        ASSERT_EQ(write(far_end, sent.data(), 100), 100);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(write(far_end, sent.data() + 100, sent.size() - 100),
+                  static_cast<ssize_t>(sent.size() - 100));
+    });
+    std::vector<std::uint8_t> got(sent.size());
+    std::int32_t count = -2;
+    const long long elapsed = MillisecondsOf(
+        [&] { count = port.ReadAll(got.data(), static_cast<std::int32_t>(got.size()), 2000); });
+    writer.join();
+    EXPECT_EQ(count, static_cast<std::int32_t>(sent.size()));
+    EXPECT_EQ(got, sent);
+    EXPECT_LT(elapsed, 200);
+}
+
+TEST_F(PosixPortTest, ReadAllReturnsWhatCameWhenItsWaitEndsOrTheLineHangsUp) {
+    SerialPort port;
+    ASSERT_TRUE(Open(port));
+    const std::uint8_t five[] = {1, 2, 3, 4, 5};
+    ASSERT_EQ(write(far_end, five, 5), 5);
+    std::uint8_t got[10] = {};
+    std::int32_t count = -2;
+    const long long elapsed = MillisecondsOf([&] { count = port.ReadAll(got, 10, 200); });
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(got[4], 5);
+    EXPECT_GE(elapsed, 190);
+    EXPECT_LT(elapsed, 600);
+
+    std::thread hang_up([this, &five] {
+        ASSERT_EQ(write(far_end, five, 3), 3);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        close(far_end);
+        far_end = -1;
+    });
+    const long long until_hang_up = MillisecondsOf([&] { count = port.ReadAll(got, 10, 2000); });
+    hang_up.join();
+    EXPECT_EQ(count, 3);
+    EXPECT_LT(until_hang_up, 1000);
+    EXPECT_EQ(port.ReadAll(got, 10, 200), -1);
 }
 
 TEST_F(PosixPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {

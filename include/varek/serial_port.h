@@ -92,6 +92,13 @@ public:
     bool SetTimeout(std::int32_t unused, std::int32_t write_timeout_ms);
 
     std::int32_t Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
+    // As Read, but returns only once all `count` bytes have come or the wait
+    // is over, with what came: for bytes whose number is known, such as the
+    // rest of a frame. It sleeps while they are on their way (by the line's
+    // rate, the serial driver's time-outs or the socket's low-water mark),
+    // where Read returns with each chunk. The port's time-out records have
+    // no effect on it.
+    std::int32_t ReadAll(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
     std::int32_t Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
 
     // Discards every byte received and not yet read, and ends a read in
@@ -111,6 +118,7 @@ private:
     void CloseDevice();
     bool SetDeviceTimeouts(const CommTimeouts& timeouts);
     std::int32_t ReadDevice(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
+    std::int32_t ReadDeviceAll(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
     std::int32_t WriteDevice(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
     void DiscardDeviceInput();
 

@@ -75,9 +75,10 @@ bool NetworkLine::AgreeOnComPort(VarekOpenError& error) {
     return false;
 }
 
-std::int32_t NetworkLine::ReceiveDecoded(std::int32_t timeout_ms, std::int32_t answer_ms) {
+std::int32_t NetworkLine::ReceiveDecoded(std::int32_t timeout_ms, std::int32_t answer_ms,
+                                         std::int32_t wake_at) {
     std::uint8_t wire[512];
-    const std::int32_t got = Receive(socket_, wire, sizeof wire, timeout_ms);
+    const std::int32_t got = Receive(socket_, wire, sizeof wire, timeout_ms, wake_at);
     if (got <= 0) return got;
     std::vector<std::uint8_t> answers;
     const std::size_t line_before = line_.size();
@@ -100,6 +101,40 @@ std::int32_t NetworkLine::Read(std::uint8_t* buffer, std::int32_t count, std::in
         if (line_.empty() && !unlimited && RemainingMs(end) == 0) return 0;
     }
     const auto taken = static_cast<std::int32_t>(std::min(line_.size(), static_cast<std::size_t>(count)));
+    std::copy_n(line_.begin(), taken, buffer);
+    line_.erase(line_.begin(), line_.begin() + taken);
+    return taken;
+}
+
+std::int32_t NetworkLine::ReadAll(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
+    const bool unlimited = timeout_ms < 0;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeout_ms);
+    std::int32_t got = 0;
+    if (!telnet_) {
+        while (got < count) {
+            const std::int32_t left = unlimited ? -1 : RemainingMs(end);
+            const std::int32_t taken = Receive(socket_, buffer + got, count - got, left, count - got);
+            if (taken < 0) return got > 0 ? got : -1;
+            if (taken == 0) break;  // the wait is over
+            got += taken;
+        }
+        return got;
+    }
+    // Escaped bytes and Telnet commands only add to what comes over the
+    // wire, so waiting for as many wire bytes as line bytes are missing
+    // never waits for more than the line sends.
+    const auto wanted = static_cast<std::size_t>(count);
+    // However many commands keep coming, the wait ends when it is over.
+    bool failed = false;
+    while (line_.size() < wanted) {
+        const std::int32_t left = unlimited ? -1 : RemainingMs(end);
+        const auto missing = static_cast<std::int32_t>(wanted - line_.size());
+        const std::int32_t received = ReceiveDecoded(left, ControlSendMs(left), missing);
+        failed = received < 0;
+        if (received <= 0 || left == 0) break;
+    }
+    if (failed && line_.empty()) return -1;
+    const auto taken = static_cast<std::int32_t>(std::min(line_.size(), wanted));
     std::copy_n(line_.begin(), taken, buffer);
     line_.erase(line_.begin(), line_.begin() + taken);
     return taken;

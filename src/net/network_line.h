@@ -43,6 +43,9 @@ public:
     // As SerialPort's: the line's bytes, a time-out a short count, -1 when the
     // connection closed or failed.
     std::int32_t Read(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
+    // As SerialPort's ReadAll. Over Telnet an option request that comes while
+    // it sleeps is answered when it wakes, within its wait.
+    std::int32_t ReadAll(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms);
     std::int32_t Write(const std::uint8_t* bytes, std::int32_t count, std::int32_t timeout_ms);
     // Drops whatever has arrived; over RFC 2217 the access server drops what
     // it holds for us too. False when bytes kept coming for kDiscardLimitMs.
@@ -53,10 +56,11 @@ public:
 private:
     NetworkLine(NativePortHandle socket, bool telnet);
     // Waits up to `timeout_ms` for bytes from the server and decodes them
-    // into `line_`, answering its option requests within `answer_ms`. The
-    // bytes received, 0 when none came, -1 when the connection closed or
-    // failed, or the answers could not go out in time.
-    std::int32_t ReceiveDecoded(std::int32_t timeout_ms, std::int32_t answer_ms);
+    // into `line_`, answering its option requests within `answer_ms`; with
+    // none waiting, sleeps until `wake_at` bytes have come where the platform
+    // can. The bytes received, 0 when none came, -1 when the connection
+    // closed or failed, or the answers could not go out in time.
+    std::int32_t ReceiveDecoded(std::int32_t timeout_ms, std::int32_t answer_ms, std::int32_t wake_at = 1);
     bool AgreeOnComPort(VarekOpenError& error);
 
     NativePortHandle socket_;

@@ -21,8 +21,10 @@ NativePortHandle Connect(const std::string& host, std::uint16_t port, std::int32
 
 // Up to `count` bytes that arrive within `timeout_ms` (negative: no limit);
 // 0 when none came, -1 when the far end closed the connection or it failed.
+// With none waiting, it sleeps until `wake_at` of them have come where the
+// platform can (a socket's low-water mark), rather than waking for the first.
 std::int32_t Receive(NativePortHandle socket, std::uint8_t* buffer, std::int32_t count,
-                     std::int32_t timeout_ms);
+                     std::int32_t timeout_ms, std::int32_t wake_at = 1);
 
 // Sends `count` bytes within `timeout_ms` (negative: no limit) and returns
 // how many went; -1 when the connection failed.

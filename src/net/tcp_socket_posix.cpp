@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -15,6 +16,10 @@ namespace varek::net {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A low-water mark beyond the receive buffer would never be reached; this
+// one stays well within the 128 KiB Linux gives a socket by default.
+constexpr std::int32_t kLargestLowWaterMark = 16384;
 
 int RemainingMs(bool unlimited, Clock::time_point end) {
     if (unlimited) return -1;
@@ -31,6 +36,17 @@ int AwaitReady(int socket, short events, bool unlimited, Clock::time_point end) 
         if (ready < 0 && errno == EINTR) continue;
         return ready < 0 ? -1 : (ready == 0 ? 0 : 1);
     }
+}
+
+// As AwaitReady for input, but poll() reports the socket readable only once
+// `bytes` have arrived (or it hung up). The mark goes back to one byte after.
+int AwaitSomeBytes(int socket, std::int32_t bytes, bool unlimited, Clock::time_point end) {
+    const int mark = std::clamp<std::int32_t>(bytes, 1, kLargestLowWaterMark);
+    if (mark > 1) setsockopt(socket, SOL_SOCKET, SO_RCVLOWAT, &mark, sizeof mark);
+    const int ready = AwaitReady(socket, POLLIN, unlimited, end);
+    const int one = 1;
+    if (mark > 1) setsockopt(socket, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
+    return ready;
 }
 
 VarekOpenFailure FailureOfConnect(int error) {
@@ -93,7 +109,7 @@ NativePortHandle Connect(const std::string& host, std::uint16_t port, std::int32
 }
 
 std::int32_t Receive(NativePortHandle socket, std::uint8_t* buffer, std::int32_t count,
-                     std::int32_t timeout_ms) {
+                     std::int32_t timeout_ms, std::int32_t wake_at) {
     // A reply may come in several segments, and a terminal server that
     // holds back the next one until the last is acknowledged (Nagle's rule,
     // ser2net's default) would wait out our delayed acknowledgement, 40 ms
@@ -103,14 +119,20 @@ std::int32_t Receive(NativePortHandle socket, std::uint8_t* buffer, std::int32_t
     setsockopt(socket, IPPROTO_TCP, TCP_QUICKACK, &quick, sizeof quick);
     const bool unlimited = timeout_ms < 0;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeout_ms);
+    const std::int32_t mark = std::min(wake_at, count);
+    bool waited_out = false;
     for (;;) {
         const ssize_t got = recv(socket, buffer, static_cast<std::size_t>(count), 0);
         if (got > 0) return static_cast<std::int32_t>(got);
         if (got == 0) return -1;  // the far end closed the connection
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-        const int ready = AwaitReady(socket, POLLIN, unlimited, end);
-        if (ready <= 0) return ready;
+        if (waited_out) return 0;
+        const int ready = AwaitSomeBytes(socket, mark, unlimited, end);
+        if (ready < 0) return -1;
+        // Bytes short of the mark may have come while it waited: one more look.
+        if (ready == 0 && mark <= 1) return 0;
+        waited_out = ready == 0;
     }
 }
 

@@ -119,8 +119,9 @@ NativePortHandle Connect(const std::string& host, std::uint16_t port, std::int32
     return NoSocket();
 }
 
+// Winsock has no low-water mark for receives: it wakes for the first bytes.
 std::int32_t Receive(NativePortHandle handle, std::uint8_t* buffer, std::int32_t count,
-                     std::int32_t timeout_ms) {
+                     std::int32_t timeout_ms, std::int32_t /*wake_at*/) {
     const SOCKET socket = AsSocket(handle);
     const bool unlimited = timeout_ms < 0;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeout_ms);

@@ -127,6 +127,6 @@ bool VarekDDG::SendFrameU32(std::uint8_t cmd, std::uint16_t param, const std::ve
 
 bool VarekDDG::RecvFrame(VarekFrame& reply, std::int32_t timeout_ms) {
     return varek::ReceiveFrame([this](std::uint8_t* buffer, std::int32_t count,
-                                      std::int32_t wait_ms) { return port.Read(buffer, count, wait_ms); },
+                                      std::int32_t wait_ms) { return port.ReadAll(buffer, count, wait_ms); },
                                varek::TickCountMs, reply, timeout_ms, last_exchange);
 }

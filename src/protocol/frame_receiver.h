@@ -16,9 +16,10 @@
 
 namespace varek {
 
-// Each read's own wait, in ms. A read that has begun runs to the end of its
-// wait, so a receive may last one body wait longer than its time-out.
-constexpr std::int32_t kHeadReadWaitMs = 50;
+// The wait of each read of the length and of the body, in ms. A read that
+// has begun runs to the end of its wait, so a receive may last one body
+// wait longer than its time-out. The hunt for the head waits up to the
+// deadline: on a silent line the receive sleeps through its time-out.
 constexpr std::int32_t kLengthReadWaitMs = 50;
 constexpr std::int32_t kBodyReadWaitMs = 100;
 
@@ -37,6 +38,8 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std
     auto deadline_passed = [&] {
         return timeout_ms <= 0 || now_ms() - start >= static_cast<std::uint32_t>(timeout_ms);
     };
+    // Asked only once the deadline has not passed, so never 0.
+    auto until_deadline = [&] { return timeout_ms - static_cast<std::int32_t>(now_ms() - start); };
     auto fail = [&](VarekOutcome outcome) {
         report.outcome = outcome;
         return false;
@@ -69,7 +72,8 @@ bool ReceiveFrame(ReadBytes&& read_bytes, NowMs&& now_ms, VarekFrame& reply, std
         }
         std::uint8_t chunk[4] = {};
         std::int32_t got = 0;
-        if (!read(chunk, head_byte_seen ? 3 : 4, kHeadReadWaitMs, got)) return fail(VarekOutcome::ReadFailed);
+        if (!read(chunk, head_byte_seen ? 3 : 4, until_deadline(), got))
+            return fail(VarekOutcome::ReadFailed);
         for (std::int32_t i = 0; i < got; ++i) {
             if (head_found) {
                 length_bytes[length_received++] = chunk[i];

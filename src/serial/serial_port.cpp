@@ -66,6 +66,12 @@ std::int32_t SerialPort::Read(std::uint8_t* buffer, std::int32_t count, std::int
     return ReadDevice(buffer, count, timeout_ms);
 }
 
+std::int32_t SerialPort::ReadAll(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
+    if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
+    if (network != nullptr) return network->ReadAll(buffer, count, timeout_ms);
+    return ReadDeviceAll(buffer, count, timeout_ms);
+}
+
 std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
     if (!IsOpen() || buffer == nullptr || count <= 0) return -1;
     if (network != nullptr) return network->Write(buffer, count, timeout_ms);

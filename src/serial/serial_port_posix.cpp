@@ -9,27 +9,27 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "net/network_line.h"
 #include "varek/serial_port.h"
 
 namespace {
 
+struct Rate {
+    std::int32_t baud;
+    speed_t speed;
+};
+constexpr Rate kRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+};
+
 bool ToSpeed(std::int32_t baud, speed_t& speed) {
-    struct Rate {
-        std::int32_t baud;
-        speed_t speed;
-    };
-    static constexpr Rate kRates[] = {
-        {50, B50},           {75, B75},           {110, B110},         {134, B134},
-        {150, B150},         {200, B200},         {300, B300},         {600, B600},
-        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-        {3500000, B3500000}, {4000000, B4000000},
-    };
     for (const Rate& rate : kRates) {
         if (rate.baud == baud) {
             speed = rate.speed;
@@ -37,6 +37,24 @@ bool ToSpeed(std::int32_t baud, speed_t& speed) {
         }
     }
     return false;
+}
+
+// How long one character takes on the line as it is set now: a start bit,
+// the data bits, a parity bit, the stop bits. Zero when the rate is unknown.
+std::chrono::nanoseconds CharacterTime(int fd) {
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0) return {};
+    const speed_t speed = cfgetospeed(&settings);
+    std::int64_t baud = 0;
+    for (const Rate& rate : kRates) {
+        if (rate.speed == speed) baud = rate.baud;
+    }
+    if (baud == 0) return {};
+    const tcflag_t size = settings.c_cflag & CSIZE;
+    const std::int64_t data_bits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    const std::int64_t bits = 1 + data_bits + ((settings.c_cflag & PARENB) != 0 ? 1 : 0) +
+                              ((settings.c_cflag & CSTOPB) != 0 ? 2 : 1);
+    return std::chrono::nanoseconds(bits * 1'000'000'000 / baud);
 }
 
 bool ToCharacterSize(std::int32_t data_bits, tcflag_t& size) {
@@ -130,6 +148,8 @@ public:
             std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
         return left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
+    bool unlimited() const { return unlimited_; }
+    std::chrono::steady_clock::time_point end() const { return end_; }
 
 private:
     bool unlimited_;
@@ -148,6 +168,12 @@ int AwaitReady(int fd, short events, const Deadline& deadline) {
         return -1;  // POLLHUP, POLLERR or POLLNVAL without data
     }
 }
+
+// A read of bytes still to come sleeps until they are due at the line's
+// rate, less this margin, so that timer slack and scheduling never make it
+// wake after the last of them; it takes the final few as they arrive. Bytes
+// due sooner than twice the margin are not worth a sleep.
+constexpr std::chrono::microseconds kWakeBeforeDue{500};
 
 // The write total time-out of SetTimeouts, as a Windows driver applies it
 // (multiplier x bytes + constant, 0 for none), bounds a write besides the
@@ -230,6 +256,42 @@ std::int32_t SerialPort::ReadDevice(std::uint8_t* buffer, std::int32_t count, st
         const int ready = AwaitReady(handle, POLLIN, deadline);
         if (ready <= 0) return ready;
     }
+}
+
+std::int32_t SerialPort::ReadDeviceAll(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
+    using Clock = std::chrono::steady_clock;
+    const Deadline deadline(timeout_ms);
+    const Clock::time_point started = Clock::now();
+    const std::chrono::nanoseconds character = CharacterTime(handle);
+    std::int32_t got = 0;
+    bool slept_since_bytes = false;
+    while (got < count) {
+        const ssize_t taken = read(handle, buffer + got, static_cast<std::size_t>(count - got));
+        if (taken > 0) {
+            got += static_cast<std::int32_t>(taken);
+            slept_since_bytes = false;
+            continue;
+        }
+        if (taken < 0 && errno == EINTR) continue;
+        // A hang-up or failure after some bytes returns them; the next read fails.
+        if (taken == 0 || errno != EAGAIN) return got > 0 ? got : -1;
+        const Clock::time_point now = Clock::now();
+        const std::chrono::nanoseconds rest_due = character * (count - got);
+        // Only bytes that came at the line's pace say when the rest will:
+        // a pseudo-terminal or an adapter's burst brings them sooner.
+        const bool paced = got > 0 && (now - started) * 2 >= character * got;
+        if (paced && !slept_since_bytes && rest_due >= 2 * kWakeBeforeDue) {
+            Clock::time_point wake = now + rest_due - kWakeBeforeDue;
+            if (!deadline.unlimited() && wake > deadline.end()) wake = deadline.end();
+            std::this_thread::sleep_until(wake);
+            slept_since_bytes = true;
+            continue;
+        }
+        const int ready = AwaitReady(handle, POLLIN, deadline);
+        if (ready < 0) return got > 0 ? got : -1;
+        if (ready == 0) return got;
+    }
+    return got;
 }
 
 std::int32_t SerialPort::WriteDevice(const std::uint8_t* buffer, std::int32_t count,

@@ -39,6 +39,9 @@ COMMTIMEOUTS ReturnAtOnceTimeouts(DWORD write_total_ms) {
     return timeouts;
 }
 
+// How much longer than the driver's own read time-out a read waits for it.
+constexpr std::int32_t kDriverGraceMs = 200;
+
 DWORD ToWaitMs(std::int32_t timeout_ms) { return timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms); }
 
 // Issues one overlapped request and waits for it. On time-out the request is
@@ -172,6 +175,26 @@ std::int32_t SerialPort::ReadDevice(std::uint8_t* buffer, std::int32_t count, st
                                   return ReadFile(handle, buffer, static_cast<DWORD>(count), &transferred,
                                                   &request);
                               });
+}
+
+std::int32_t SerialPort::ReadDeviceAll(std::uint8_t* buffer, std::int32_t count, std::int32_t timeout_ms) {
+    // A total time-out alone makes the driver end the read once all `count`
+    // bytes have come or the wait is over, in one completion. A constant of
+    // 0 would mean no time-out at all, so a wait of 0 stays with Read.
+    COMMTIMEOUTS host_timeouts{};
+    if (timeout_ms == 0 || !GetCommTimeouts(handle, &host_timeouts))
+        return ReadDevice(buffer, count, timeout_ms);
+    COMMTIMEOUTS whole = host_timeouts;
+    whole.ReadIntervalTimeout = 0;
+    whole.ReadTotalTimeoutMultiplier = 0;
+    whole.ReadTotalTimeoutConstant = timeout_ms < 0 ? 0 : static_cast<DWORD>(timeout_ms);
+    if (!SetCommTimeouts(handle, &whole)) return ReadDevice(buffer, count, timeout_ms);
+    // The driver's time-out ends the read; ours is only there should a
+    // driver ignore its own, and cancelling might lose what it had read.
+    const std::int32_t got =
+        ReadDevice(buffer, count, timeout_ms < 0 ? timeout_ms : timeout_ms + kDriverGraceMs);
+    SetCommTimeouts(handle, &host_timeouts);
+    return got;
 }
 
 std::int32_t SerialPort::WriteDevice(const std::uint8_t* buffer, std::int32_t count,

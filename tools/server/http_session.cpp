@@ -55,6 +55,11 @@ HttpSession::HttpSession(tcp::socket socket, Api& api, std::shared_ptr<Connectio
       api_(api),
       registry_(std::move(registry)) {
     registry_->sessions.insert(this);
+    beast::error_code ignored;
+    // Answers are whole when written: Nagle's wait would only hold them back.
+    stream_.socket().set_option(tcp::no_delay(true), ignored);
+    const tcp::endpoint peer = stream_.socket().remote_endpoint(ignored);
+    peer_ = VarekFormatHostAndPort(peer.address().to_string(), peer.port());
 }
 
 HttpSession::~HttpSession() { registry_->sessions.erase(this); }
@@ -120,9 +125,7 @@ void HttpSession::OnRead(beast::error_code error) {
     api_request.target = std::string(request.target());
     api_request.body = request.body();
     api_request.authorization = std::string(request[http::field::authorization]);
-    beast::error_code ignored;
-    const tcp::endpoint peer = stream_.socket().remote_endpoint(ignored);
-    api_request.peer = VarekFormatHostAndPort(peer.address().to_string(), peer.port());
+    api_request.peer = peer_;
     ticket_ = std::make_shared<JobTicket>(arrived_ + kRequestDeadline);
     api_request.ticket = ticket_;
     state_ = State::Waiting;

@@ -89,6 +89,7 @@ private:
     char peeked_ = 0;
     Api& api_;
     std::shared_ptr<ConnectionRegistry> registry_;
+    std::string peer_;  // HOST:PORT, for log lines
 };
 
 }  // namespace varek::server
