@@ -6,6 +6,9 @@
 #     simulated instrument, unpaced and paced at 115200 baud;
 #   - what the Python package adds to a call, against bare ctypes;
 #   - an exchange through varek-server against a direct library call, paced;
+#   - a paced trigger directly, through the frame port and through HTTP, one
+#     client and eight at once;
+#   - what varek-ioc adds to a write and to a read-back;
 #   - host CPU while waiting out a 1000 ms time-out;
 #   - the soak: 100 000 exchanges on Linux, 10 000 under Wine.
 # Builds the linux preset first; the Wine rows need the windows preset built.
@@ -72,6 +75,17 @@ echo
 echo "## Through varek-server against a direct call, paced at 115200 baud, 5 runs each"
 echo
 "$python" bench/server_bench.py "$bin/varek-server" "$bin/varek-sim" "$bin/libvarek.so" 200 | sed 's/^/- /'
+
+echo
+echo "## Paths to the instrument: a paced software trigger directly, through the frame port and through HTTP"
+echo
+"$python" bench/server_paths.py "$bin" $((count / 10)) trigger
+
+echo
+echo "## What varek-ioc adds, paced at 115200 baud"
+echo
+scripts/python-env.sh >/dev/null
+VAREK_LIBRARY="$bin/libvarek.so" build/venv/bin/python bench/ioc_overhead.py "$bin/varek-sim" 100 | sed 's/^/- /'
 
 echo
 echo "## Through a terminal server: socket:// via ser2net, unpaced status exchange, 5 runs of $((count / 3)) each"

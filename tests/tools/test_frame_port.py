@@ -108,6 +108,19 @@ class FramePortTest(unittest.TestCase):
             self.assertEqual(v.read_timing_config(2).delay, 77)
         self.assertEqual(self.api_status()[0], 200)
 
+    def test_a_request_whose_client_left_while_it_waited_never_reaches_the_instrument(self):
+        self.setup.sim.control.command("fault delay=400")
+        with frame_client(self.url) as running:
+            running.sendall(TEMPERATURE_QUERY)
+            time.sleep(0.1)  # under way, for 400 ms
+            waiting = frame_client(self.url)
+            waiting.sendall(TEMPERATURE_QUERY)
+            time.sleep(0.05)
+            waiting.close()
+            self.assertEqual(read_reply(running, len(TEMPERATURE_REPLY)), TEMPERATURE_REPLY)
+        time.sleep(0.2)
+        self.assertEqual(self.setup.sim.control.command("requests"), "1")
+
     def test_the_instrument_silent_gives_the_client_its_own_time_out(self):
         self.setup.sim.control.command("fault silent")
         with varek.Varek(self.url) as v:

@@ -455,11 +455,15 @@ class StateFileTest(unittest.TestCase):
 
         self.sim.command("reset")
         server, port = self.start()
+        # The kept setup is applied step by step: wait for its last step, not the first one seen.
+        restored = ("32100", "1", "3", "1")
         deadline = time.monotonic() + 10
-        while self.sim.state()["on4"] != "1" and time.monotonic() < deadline:
+        while time.monotonic() < deadline:
+            state = self.sim.state()
+            if (state["delay4"], state["on4"], state["trigger"], state["global"]) == restored:
+                break
             time.sleep(0.1)
-        state = self.sim.state()
-        self.assertEqual((state["delay4"], state["on4"], state["trigger"], state["global"]), ("32100", "1", "3", "1"))
+        self.assertEqual((state["delay4"], state["on4"], state["trigger"], state["global"]), restored)
         instrument = once(port, "GET", "/api/v1/instrument")[1]
         self.assertEqual((instrument["trigger_mode"], instrument["channels"][3]["output"], instrument["drift"]),
                          (2, True, []))

@@ -1,5 +1,7 @@
 #include "instrument_service.h"
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 #include <stdexcept>
 
 #include "event_log.h"
@@ -44,8 +46,13 @@ void InstrumentService::Stop() {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
-    wake_.notify_all();
+    WakeWorker();
     if (worker_.joinable()) worker_.join();
+}
+
+void InstrumentService::WakeWorker() {
+    // An empty handler: the worker, asleep in its I/O context, wakes for it.
+    boost::asio::post(io_, [] {});
 }
 
 InstrumentService::Clock::duration InstrumentService::ExpectedWait() const {
@@ -68,7 +75,7 @@ void InstrumentService::Submit(Job job, Done done, std::shared_ptr<JobTicket> ti
     }
     jobs_.push_back({std::move(job), std::move(done), std::move(ticket)});
     lock.unlock();
-    wake_.notify_one();
+    WakeWorker();
 }
 
 bool InstrumentService::Reopen() {
@@ -117,24 +124,33 @@ bool InstrumentService::Run(Queued& next) {
 }
 
 void InstrumentService::Work() {
+    const auto keep_running = boost::asio::make_work_guard(io_);
     if (hooks_.on_open) {
         bool ok = false;
         RunOnPort(hooks_.on_open, ok);
     }
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
     for (;;) {
-        if (gone_) {
-            wake_.wait_until(lock, next_reopen_, [this] { return stopping_ || !jobs_.empty(); });
-        } else {
-            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-        }
+        // What came meanwhile goes first: requests, clients that left (so
+        // that their jobs, withdrawn, never run), timers.
+        io_.poll();
+        lock.lock();
         if (stopping_) break;
         if (gone_ && Clock::now() >= next_reopen_) {
             lock.unlock();
             Reopen();
-            lock.lock();
+            continue;
         }
-        if (jobs_.empty()) continue;
+        if (jobs_.empty()) {
+            lock.unlock();
+            // Asleep until a handler is due: I/O, a timer, a job's wake, or the next reopen.
+            if (gone_) {
+                io_.run_one_until(next_reopen_);
+            } else {
+                io_.run_one();
+            }
+            continue;
+        }
         Queued next = std::move(jobs_.front());
         jobs_.pop_front();
         running_ = true;
@@ -145,6 +161,7 @@ void InstrumentService::Work() {
         lock.lock();
         running_ = false;
         if (ran) typical_job_ = (typical_job_ * 3 + took) / 4;
+        lock.unlock();
     }
     std::deque<Queued> left;
     left.swap(jobs_);

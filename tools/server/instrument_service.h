@@ -4,12 +4,16 @@
 // (an adapter unplugged) the service says so and reopens it every second.
 // A job waits no longer than its ticket's deadline, and a queue too deep to
 // serve within that deadline refuses new jobs at once.
+//
+// The worker also runs an I/O context of its own, between jobs and never
+// during one: connections served there (the frame port's) reach the
+// instrument, and their answers leave, without a hand-over between threads.
 #ifndef VAREK_SERVER_INSTRUMENT_SERVICE_H
 #define VAREK_SERVER_INSTRUMENT_SERVICE_H
 
 #include <atomic>
+#include <boost/asio/io_context.hpp>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -79,6 +83,10 @@ public:
     void Stop();
     // How long since a job last ran (or since the start, when none has).
     std::chrono::steady_clock::duration IdleFor() const;
+    // The worker's I/O context. Its handlers run on the worker, one at a
+    // time, before each job and while none waits; what they hand to Submit
+    // runs next. Objects served there are shut down through it, by a post.
+    boost::asio::io_context& io() { return io_; }
 
 private:
     struct Queued {
@@ -100,6 +108,7 @@ private:
     bool Open();
     // How long the jobs waiting now, and one more, may be expected to take.
     Clock::duration ExpectedWait() const;
+    void WakeWorker();
 
     const std::string port_;
     const std::int32_t baud_;
@@ -109,8 +118,8 @@ private:
     VarekPortOpening opening_;  // how the last open went
     bool gone_ = false;
     Clock::time_point next_reopen_{};
+    boost::asio::io_context io_;
     std::mutex mutex_;
-    std::condition_variable wake_;
     std::deque<Queued> jobs_;
     bool running_ = false;
     // A running average of how long a job takes, the basis of ExpectedWait.

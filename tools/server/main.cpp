@@ -1,6 +1,7 @@
 // varek-server: owns the instrument's port and serves it to any number of
 // clients as JSON over HTTP, with a front panel page.
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <chrono>
 #include <cstdio>
@@ -53,11 +54,21 @@ int Run(int argc, char** argv) {
     Api api(instrument, memory, metrics, options.token, options.metrics_open,
             HostPolicy{options.host, options.allowed_hosts});
     HttpServer server(io, options.host, options.listen_port, api, options.max_connections);
+    // The frame port is served on the instrument's own thread: a request
+    // frame reaches the instrument, and its reply the client, with no
+    // hand-over between threads.
     std::optional<FrameServer> frames;
     if (options.frames_host) {
-        frames.emplace(io, *options.frames_host, options.frames_port, instrument, options.frames_allow,
-                       options.max_connections, std::chrono::seconds(options.frames_idle_seconds));
+        frames.emplace(instrument.io(), *options.frames_host, options.frames_port, instrument,
+                       options.frames_allow, options.max_connections,
+                       std::chrono::seconds(options.frames_idle_seconds));
     }
+    // Whichever way Run ends, the worker has stopped before the frame port,
+    // whose handlers it runs, goes.
+    const struct StopWorkerFirst {
+        InstrumentService& instrument;
+        ~StopWorkerFirst() { instrument.Stop(); }
+    } stop_worker_first{instrument};
     StatusPoller poller(io, instrument, std::chrono::seconds(options.poll_seconds),
                         [&memory, &metrics](VarekDDG& d) {
                             Snapshot snapshot;
@@ -72,7 +83,7 @@ int Run(int argc, char** argv) {
         // waiting requests; then close once their answers are out.
         poller.Stop();
         server.Shutdown();
-        if (frames) frames->Shutdown();
+        if (frames) boost::asio::post(instrument.io(), [&frames] { frames->Shutdown(); });
         instrument.Stop();
         stopping = true;
     });
