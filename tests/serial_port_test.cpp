@@ -99,6 +99,10 @@ TEST_F(SerialPortTest, ReadOfAnEmptyLineReturnsZeroWithinItsWait) {
 
 TEST_F(SerialPortTest, ReadAllTakesTheWholeReplyAndLeavesTheHostsTimeoutsAsTheyWere) {
     ASSERT_TRUE(OpenSim());
+#ifdef _WIN32
+    COMMTIMEOUTS host{};
+    ASSERT_TRUE(GetCommTimeouts(port.GetHandle(), &host));
+#endif
     ASSERT_EQ(port.Write(kSoftwareTrigger.data(), 10, 1000), 10);
     std::uint8_t reply[10] = {};
     EXPECT_EQ(port.ReadAll(reply, 10, 1000), 10);
@@ -114,12 +118,13 @@ TEST_F(SerialPortTest, ReadAllTakesTheWholeReplyAndLeavesTheHostsTimeoutsAsTheyW
     EXPECT_GE(elapsed, 290);
     EXPECT_LT(elapsed, 300 + 400);
 #ifdef _WIN32
-    // ReadAll sets the driver's time-outs for itself alone: Open's, put back,
-    // make Read return at once on an empty line whatever its wait.
-    std::uint8_t byte = 0;
-    elapsed = MillisecondsOf([&] { got = port.Read(&byte, 1, 500); });
-    EXPECT_EQ(got, 0);
-    EXPECT_LT(elapsed, 200);
+    // ReadAll sets the driver's time-outs for itself alone: the host's are put back.
+    COMMTIMEOUTS after{};
+    ASSERT_TRUE(GetCommTimeouts(port.GetHandle(), &after));
+    EXPECT_EQ(after.ReadIntervalTimeout, host.ReadIntervalTimeout);
+    EXPECT_EQ(after.ReadTotalTimeoutMultiplier, host.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(after.ReadTotalTimeoutConstant, host.ReadTotalTimeoutConstant);
+    EXPECT_EQ(after.WriteTotalTimeoutConstant, host.WriteTotalTimeoutConstant);
 #endif
 }
 

@@ -68,8 +68,11 @@ std::int32_t TransferOverlapped(HANDLE handle, OVERLAPPED& request, std::int32_t
     if (GetOverlappedResult(handle, &request, &transferred, FALSE)) {
         return static_cast<std::int32_t>(transferred);
     }
+    // A read that the driver's total time-out ended moved what it moved:
+    // Windows says so with success, Wine with ERROR_TIMEOUT.
     const DWORD error = GetLastError();
-    if (eof_returns_count && (error == ERROR_HANDLE_EOF || error == ERROR_IO_INCOMPLETE)) {
+    if (eof_returns_count && (error == ERROR_HANDLE_EOF || error == ERROR_IO_INCOMPLETE ||
+                              error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT)) {
         return static_cast<std::int32_t>(transferred);
     }
     return -1;
