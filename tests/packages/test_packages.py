@@ -85,10 +85,14 @@ def deb_tree(tmp_path_factory):
 
 def test_dist_holds_the_artifacts_with_their_checksums():
     names = sorted(os.listdir(DIST))
-    wheels = [f"varek-{VERSION}-py3-none-{platform}.whl" for platform in ("linux_x86_64", "win_amd64")]
+    # The Linux wheel's manylinux tag is the one auditwheel found for its binaries.
+    linux_wheel = rf"varek-{VERSION}-py3-none-manylinux_2_\d+_x86_64\.whl"
+    linux_wheels = [name for name in names if re.fullmatch(linux_wheel, name)]
+    assert len(linux_wheels) == 1, names
+    wheels = linux_wheels + [f"varek-{VERSION}-py3-none-win_amd64.whl"]
     debs = [os.path.basename(deb_path(package)) for package in DEB_PACKAGES]
-    assert names == sorted([WINDOWS_NAME + ".zip", LINUX_NAME + ".tar.gz", "SHA256SUMS", f"varek-{VERSION}-openapi.json"]
-                           + debs + wheels)
+    assert names == sorted([WINDOWS_NAME + ".zip", LINUX_NAME + ".tar.gz", "SHA256SUMS", f"varek-{VERSION}-openapi.json",
+                            f"varek-{VERSION}.tar.gz", f"varek-{VERSION}-docs.zip"] + debs + wheels)
     with open(os.path.join(DIST, f"varek-{VERSION}-openapi.json")) as document:
         assert json.load(document)["info"]["version"] == VERSION
     sums = dict(reversed(line.split()) for line in open(os.path.join(DIST, "SHA256SUMS")))
