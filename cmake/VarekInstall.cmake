@@ -26,6 +26,11 @@ install(TARGETS varek EXPORT varekTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(DIRECTORY include/varek DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+# The reference manual, as the zip scripts/package.sh makes with scripts/build-manual.sh.
+set(VAREK_MANUAL_ZIP "" CACHE FILEPATH "The manual's zip, installed with the headers when given")
+if(VAREK_MANUAL_ZIP)
+  install(FILES ${VAREK_MANUAL_ZIP} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libvarek-dev COMPONENT development)
+endif()
 foreach(program varekctl varek-sim varek-server)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)

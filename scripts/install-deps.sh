@@ -2,8 +2,9 @@
 # Installs, with apt-get, whatever of the build and test tools is missing.
 #   install-deps.sh native    compiler, CMake, Ninja, GoogleTest sources, Boost and nlohmann-json headers
 #   install-deps.sh package   the above plus mingw-w64, Wine, llvm-dlltool, zip, dpkg-dev, help2man
-#                             (man pages), lintian, systemd (to verify the unit) and
-#                             Python's setuptools, wheel, build and venv
+#                             (man pages), lintian, systemd (to verify the unit),
+#                             Python's setuptools, wheel, build and venv, and for the
+#                             manual Doxygen, Sphinx and MyST
 #   install-deps.sh all       the above plus clang and lld (an MSVC-ABI host), clang-format,
 #                             valgrind, socat, ser2net, pySerial, pytest, pefile, Chromium with
 #                             Selenium, PyTango, and a Tango control system (MariaDB, then
@@ -13,7 +14,8 @@ level=${1:-native}
 packages=(cmake ninja-build g++ googletest python3 pkg-config libboost-dev nlohmann-json3-dev)
 case "$level" in
   package | all) packages+=(g++-mingw-w64-x86-64-posix wine64 llvm zip unzip dpkg-dev help2man lintian
-                           python3-setuptools python3-wheel python3-build python3-venv systemd) ;;&
+                           python3-setuptools python3-wheel python3-build python3-venv systemd
+                           doxygen python3-sphinx python3-myst-parser) ;;&
   all) packages+=(clang lld clang-format valgrind socat ser2net python3-serial python3-pytest python3-pefile
                   chromium chromium-driver python3-selenium python3-tango python3-pyepics iproute2 prometheus mariadb-server) ;;
 esac

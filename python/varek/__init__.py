@@ -1,4 +1,4 @@
-"""Drive the varek delay generator from Python, through the library's C interface.
+"""Drive the varek delay generator from Python, through the library's C interface::
 
     from varek import Varek
 
@@ -439,7 +439,7 @@ class Varek:
     exclusive use; raises VarekOpenError (an OSError) with the library's reason
     when the port cannot be opened. `library` names the varek library to load
     instead of the bundled one. `unit` says what one unit of the instrument is,
-    as its manual gives it ("1ns", "10ps"): the *_time methods then take times,
+    as its manual gives it ("1ns", "10ps"): the `*_time` methods then take times,
     and read_setup records it.
     """
 

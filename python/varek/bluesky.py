@@ -1,4 +1,4 @@
-"""The delay generator as a Bluesky device (ophyd-async), in two kinds:
+"""The delay generator as a Bluesky device (ophyd-async), in two kinds::
 
     from bluesky import RunEngine
     import bluesky.plans as bp
@@ -69,6 +69,7 @@ class _Instrument:
             raise ConnectionError(f"cannot reach the instrument on {self.service.port}: {self.service.last_error}")
 
     def close(self) -> None:
+        """Closes the port and ends the thread the library's calls run on."""
         self.service.close()
         self._thread.shutdown(wait=True)
 
@@ -164,7 +165,7 @@ class _Channel(StandardReadable):
 
 class VarekDelayGenerator(StandardReadable):
     """The instrument on `port` (any name the library resolves, or "sim"), through the
-    package; `unit` ("1ns") adds the *_time signals. `close()` closes the port."""
+    package; `unit` ("1ns") adds the `*_time` signals. `close()` closes the port."""
 
     def __init__(self, port: str, name: str = "", unit: Optional[str] = None):
         self._instrument = _Instrument(port, unit)
@@ -189,6 +190,7 @@ class VarekDelayGenerator(StandardReadable):
         await self._instrument.run(self._instrument.service.fire)
 
     def close(self) -> None:
+        """Closes the instrument's port; the device cannot be used afterwards."""
         self._instrument.close()
 
 

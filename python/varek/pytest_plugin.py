@@ -1,6 +1,6 @@
 """The pytest fixture varek_sim: a simulated instrument for each test, stopped
 after it whatever happens. Registered through the pytest11 entry point, so a
-test needs no conftest:
+test needs no conftest::
 
     def test_delay(varek_sim):
         with varek.Varek(varek_sim.port) as ddg:

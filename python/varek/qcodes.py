@@ -1,4 +1,4 @@
-"""The delay generator as a QCoDeS instrument:
+"""The delay generator as a QCoDeS instrument::
 
     from varek.qcodes import VarekDelayGenerator
     from qcodes.dataset import do1d
@@ -51,7 +51,7 @@ def _setter(service: InstrumentService, path: str, convert: Callable[[Any], Any]
 
 
 class VarekChannel(InstrumentChannel):
-    """One output channel: `delay`, `pulse_width` (and with a unit their *_time), `output`."""
+    """One output channel: `delay`, `pulse_width` (and with a unit their `*_time`), `output`."""
 
     def __init__(self, parent: "VarekDelayGenerator", name: str, channel: int, **kwargs: Any):
         super().__init__(parent, name, **kwargs)
@@ -78,7 +78,7 @@ class VarekChannel(InstrumentChannel):
 
 class VarekDelayGenerator(Instrument):
     """The instrument on `port` (any name the library resolves, or "sim"); `unit` ("1ns")
-    adds the *_time parameters. `close()` closes the port."""
+    adds the `*_time` parameters. `close()` closes the port."""
 
     def __init__(self, name: str, port: str, unit: Optional[str] = None, **kwargs: Any):
         super().__init__(name, **kwargs)
@@ -115,8 +115,10 @@ class VarekDelayGenerator(Instrument):
         self.service.fire()
 
     def get_idn(self) -> dict:
+        """QCoDeS's identity record: the instrument reports no vendor, serial or firmware."""
         return {"vendor": None, "model": "varek delay generator", "serial": None, "firmware": None}
 
     def close(self) -> None:
+        """Closes the port, then the QCoDeS instrument."""
         self.service.close()
         super().close()

@@ -160,6 +160,7 @@ class InstrumentService:
 
     @property
     def port_open(self) -> bool:
+        """The port is open (whether or not its last exchange succeeded)."""
         return self._ddg is not None
 
     @property
@@ -174,6 +175,7 @@ class InstrumentService:
 
     @property
     def last_outcome(self) -> Optional[Outcome]:
+        """The kind of the last failure (a varek.Outcome); None after a success or before any."""
         return self._outcome
 
     # What was set, and setting it.
@@ -233,6 +235,7 @@ class InstrumentService:
             return copy.deepcopy(read)
 
     def read_temperature(self) -> float:
+        """Reads the instrument's temperature (degrees Celsius); raises VarekError on failure."""
         temperature = self._use(lambda ddg: ddg.read_temperature())
         self._temperature = temperature
         return temperature
@@ -247,10 +250,12 @@ class InstrumentService:
         return document
 
     def drift(self) -> List[Difference]:
+        """The fields the last read-back found otherwise than they were set."""
         with self._lock:
             return list(self._drift)
 
     def snapshot(self) -> Snapshot:
+        """Everything the service knows, copied at one moment: safe to hand to another thread."""
         with self._lock:
             return Snapshot(self._connected, self._reason, self._outcome, copy.deepcopy(self._read),
                             self._temperature, copy.deepcopy(self._as_set), list(self._drift))
@@ -294,6 +299,7 @@ class InstrumentService:
         self._wake.set()
 
     def stop_polling(self) -> None:
+        """Stops the poll started by start_polling and waits for its thread to end."""
         if self._poller is not None:
             self._stop.set()
             self._wake.set()

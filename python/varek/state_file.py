@@ -22,6 +22,10 @@ class StateFileError(ValueError):
 
 
 class StateFile:
+    """The file where a device server keeps what was set, as one setup document,
+    so that it survives a restart. Written whole through a temporary file of
+    a name of its own, never through a link planted beside it."""
+
     def __init__(self, path: str):
         self.path = path
 

@@ -1,4 +1,4 @@
-"""A simulated instrument for tests that have no hardware.
+"""A simulated instrument for tests that have no hardware::
 
     from varek import Varek
     from varek.testing import simulated_instrument

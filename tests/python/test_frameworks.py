@@ -180,7 +180,7 @@ class QcodesTest(unittest.TestCase):
 
 
 class ExamplesTest(unittest.TestCase):
-    """The README's two sessions, on a simulated instrument of their own (--port sim)."""
+    """The manual's two sessions, on a simulated instrument of their own (--port sim)."""
 
     def run_example(self, name, *args):
         environment = {**os.environ, "VAREK_SIM": os.path.abspath(SIM),

@@ -184,7 +184,7 @@ class TangoNetworkPortTest(unittest.TestCase):
 class ServerNameTest(unittest.TestCase):
     def test_the_server_registers_under_one_name_however_it_is_started(self):
         # python3 -m varek.tango lab1 would be "tango/lab1" by the program's
-        # own name; the README registers varek-tango-server/lab1.
+        # own name; the manual registers varek-tango-server/lab1.
         import tango.server
         from varek import tango as device_module
         seen = {}

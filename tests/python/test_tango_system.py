@@ -1,5 +1,5 @@
 """The Tango device in a real Tango control system: MariaDB, tango-db's
-DataBaseds, the device registered with tango_admin as the README says,
+DataBaseds, the device registered with tango_admin as the manual says,
 varek-tango-server started as a facility starts it, and DeviceProxy clients
 in this (another) process. Runs in a network namespace of its own, so that
 everything Tango opens (CORBA and ZMQ ports) is reachable on loopback alone.
@@ -66,7 +66,7 @@ class TangoSystemTest(unittest.TestCase):
         cls.folder = tempfile.mkdtemp()
         cls.link = os.path.join(cls.folder, "ttyVAREK")
         cls.sim = SimProcess([SIM, "--link", cls.link])
-        # Exactly as the README registers a device.
+        # Exactly as the manual registers a device.
         for command in (("--add-server", f"varek-tango-server/{INSTANCE}", "VarekDelayGenerator", DEVICE),
                         ("--add-property", DEVICE, "Port", cls.link),
                         ("--add-property", DEVICE, "Unit", "1ns")):
