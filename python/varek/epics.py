@@ -320,7 +320,12 @@ def main(argv: Optional[List[str]] = None) -> int:
     service.start_polling(args.poll, records.show)
     log.info("started: instrument on %s, records %s*, poll every %g s%s", args.port, args.prefix, args.poll,
              f", state file {args.state_file}" if args.state_file else "")
-    stop.wait()
+    # Python runs a signal's handler on the main thread only, and only between
+    # bytecodes: a signal that the kernel hands to one of EPICS's threads
+    # would leave an unbounded wait asleep. Waking every tenth of a second
+    # lets the handler run, however the signal came.
+    while not stop.wait(0.1):
+        pass
     log.info("stopping, as a signal asked")
     service.close()
     dispatcher.close()
