@@ -51,7 +51,6 @@ if(NOT WIN32)
   install(FILES packaging/systemd/varek-ioc.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/python3-varek/examples
           COMPONENT python)
 endif()
-configure_file(python/varek/_version.py.in ${CMAKE_BINARY_DIR}/python/_version.py @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/python/_version.py DESTINATION ${VAREK_INSTALL_PYTHONDIR}/varek COMPONENT python)
 if(NOT WIN32)
   # As the wheel has them: the metadata through which the system's pytest
