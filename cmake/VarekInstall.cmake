@@ -139,6 +139,13 @@ if(NOT WIN32)
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/varek")
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  if(CMAKE_CROSSCOMPILING)
+    # Debian's name for the target (arm64 for aarch64-linux-gnu); CPack
+    # would take the build machine's.
+    execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+                    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+                    ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  endif()
   # The debug information goes to scripts/package.sh's dist-debug/, found by build id.
   set(CPACK_STRIP_FILES ON)
   set(exact "(= ${PROJECT_VERSION})")

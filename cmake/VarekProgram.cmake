@@ -15,10 +15,16 @@ function(varek_program target summary)
     return()
   endif()
   set(folder ${CMAKE_BINARY_DIR}/man)
+  # help2man runs the program through the shell: built for another
+  # architecture, it runs under the build's emulator.
+  set(program $<TARGET_FILE:${target}>)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(program "${CMAKE_CROSSCOMPILING_EMULATOR} ${program}")
+  endif()
   add_custom_command(OUTPUT ${folder}/${target}.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
     COMMAND ${VAREK_HELP2MAN} --no-info --no-discard-stderr --name "${summary}" --output ${folder}/${target}.1
-            $<TARGET_FILE:${target}>
+            ${program}
     COMMAND gzip -9nf ${folder}/${target}.1
     DEPENDS ${target}
     COMMENT "man page ${target}.1")

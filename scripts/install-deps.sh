@@ -4,7 +4,11 @@
 #   install-deps.sh package   the above plus mingw-w64, Wine, llvm-dlltool, zip, dpkg-dev, help2man
 #                             (man pages), lintian, systemd (to verify the unit),
 #                             Python's setuptools, wheel, build and venv, and for the
-#                             manual Doxygen, Sphinx and MyST
+#                             manual Doxygen, Sphinx and MyST, and for the ARM builds Debian's
+#                             aarch64 and armhf cross compilers, qemu-user to run what they
+#                             build, and (arm64 and armhf added to dpkg's architectures) the
+#                             targets' C and C++ runtime packages, from which dpkg-shlibdeps
+#                             reads the ARM packages' dependencies
 #   install-deps.sh all       the above plus clang and lld (an MSVC-ABI host), clang-format,
 #                             valgrind, socat, ser2net, pySerial, pytest, pefile, Chromium with
 #                             Selenium, PyTango, and a Tango control system (MariaDB, then
@@ -15,9 +19,21 @@ packages=(cmake ninja-build g++ googletest python3 pkg-config libboost-dev nlohm
 case "$level" in
   package | all) packages+=(g++-mingw-w64-x86-64-posix wine64 llvm zip unzip dpkg-dev help2man lintian
                            python3-setuptools python3-wheel python3-build python3-venv systemd
-                           doxygen python3-sphinx python3-myst-parser) ;;&
+                           doxygen python3-sphinx python3-myst-parser
+                           g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user) ;;&
   all) packages+=(clang lld clang-format valgrind socat ser2net python3-serial python3-pytest python3-pefile
                   chromium chromium-driver python3-selenium python3-tango python3-pyepics iproute2 prometheus mariadb-server) ;;
+esac
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+case "$level" in
+  package | all)
+    for architecture in arm64 armhf; do
+      dpkg --print-foreign-architectures | grep -qx "$architecture" ||
+        "${sudo_cmd[@]}" dpkg --add-architecture "$architecture"
+      packages+=("libc6:$architecture" "libstdc++6:$architecture")
+    done ;;
 esac
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -25,8 +41,6 @@ missing=()
 for package in "${packages[@]}"; do
   installed "$package" || missing+=("$package")
 done
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 # Packages may not start their services here (MariaDB, Prometheus, tango-db's
 # database server would each listen beyond loopback): every test starts what
 # it needs and stops it again.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs a test program against fresh simulated instruments.
-#   run_with_sim.sh --sim VAREK_SIM [--instruments N] [--wine-prefix PREFIX] -- PROGRAM [ARGS...]
+#   run_with_sim.sh --sim VAREK_SIM [--sim-emulator EMULATOR] [--instruments N] [--wine-prefix PREFIX]
+#                   -- PROGRAM [ARGS...]
+# EMULATOR runs a simulator built for another architecture (qemu_run.sh of its build).
 # For instrument i (1..N; suffix "" for the first, "_i" for the others) the
 # program finds:
 #   VAREK_SIM_PORT     the name the class interface opens: the pty path, or
@@ -11,10 +13,11 @@
 # Under Wine, COMn reaches the pty through $PREFIX/dosdevices/comn.
 set -euo pipefail
 
-sim="" instruments=1 wine_prefix=""
+sim="" sim_emulator=() instruments=1 wine_prefix=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --sim) sim=$2; shift 2 ;;
+    --sim-emulator) sim_emulator=("$2"); shift 2 ;;
     --instruments) instruments=$2; shift 2 ;;
     --wine-prefix) wine_prefix=$2; shift 2 ;;
     --) shift; break ;;
@@ -37,7 +40,7 @@ for i in $(seq "$instruments"); do
   com=$((11 + i))
   args=()
   [ -n "$wine_prefix" ] && args=(--link "$wine_prefix/dosdevices/com$com")
-  "$sim" "${args[@]}" >"$workdir/$i" &
+  "${sim_emulator[@]}" "$sim" "${args[@]}" >"$workdir/$i" &
   pids+=($!)
   for _ in $(seq 100); do
     grep -q '^control ' "$workdir/$i" && break

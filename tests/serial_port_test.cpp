@@ -4,6 +4,7 @@
 #include <windows.h>  // the time-out record's fields: a host that sets them brings their definition
 #endif
 
+#include <cstdio>
 #include <vector>
 
 #include "sim_control.h"
@@ -159,7 +160,12 @@ TEST_F(SerialPortTest, OpenAppliesTheLineSettings) {
         {4800, static_cast<StopBits>(7), static_cast<Parity>(9),
          "baud=4800 bits=8 parenb=0 parodd=0 cmspar=0 stop=1 "},
     };
+    const bool every_setting_shows = varek::test::TtysCarryEveryLineSetting();
     for (const LineCase& line : cases) {
+        if (!every_setting_shows && (line.parity == Parity::Mark || line.parity == Parity::Space)) {
+            std::printf("not checked here, where ttys lose CMSPAR: %s\n", line.expected);
+            continue;
+        }
         ASSERT_TRUE(OpenSim(line.baud, 8, line.stop, line.parity)) << line.expected;
         const std::string settings = sim.LineSettings();
         EXPECT_EQ(settings.rfind(line.expected, 0), 0u) << settings;

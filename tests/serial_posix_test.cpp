@@ -82,9 +82,15 @@ TEST_F(PosixPortTest, EveryAcceptedBaudRateSetsItsOwnSpeed) {
                                   1200,    1800,    2400,    4800,    9600,    19200,  38400,   57600,
                                   115200,  230400,  460800,  500000,  576000,  921600, 1000000, 1152000,
                                   1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+    const bool every_rate_shows = varek::test::TtysCarryEveryLineSetting();
     SerialPort port;
     for (const std::int32_t baud : rates) {
         ASSERT_TRUE(Open(port, baud)) << baud;
+        if (!every_rate_shows && baud > varek::test::kFastestRateEveryTtyCarries) {
+            std::printf("not checked here, where ttys lose rates above %d: %d\n",
+                        varek::test::kFastestRateEveryTtyCarries, baud);
+            continue;
+        }
         EXPECT_EQ(
             varek::sim::DescribeLineSettings(port.GetHandle()).rfind("baud=" + std::to_string(baud) + " ", 0),
             0u)

@@ -19,4 +19,6 @@ std::string CurrentSimCPortName(SimControl&) { return SimCPortName(); }
 
 bool ExclusiveOpenIsEnforced() { return !stats::RunningUnderWine(); }
 
+bool TtysCarryEveryLineSetting() { return true; }
+
 }  // namespace varek::test

@@ -58,6 +58,13 @@ std::string CurrentSimCPortName(SimControl& sim);
 // Whether a second open of a held port fails here: Wine, unlike Windows and
 // Linux, enforces no share mode on devices.
 bool ExclusiveOpenIsEnforced();
+// Whether this system's ttys carry every line setting the library sets:
+// qemu-user 7.2 translates termios through a table that stops at 460800
+// baud and lacks CMSPAR (mark and space parity), so under it faster rates
+// and those parities cannot be seen on the line.
+bool TtysCarryEveryLineSetting();
+// The fastest rate that then still shows.
+constexpr int kFastestRateEveryTtyCarries = 460800;
 // A port name that names no port on this platform.
 std::basic_string<PortNameChar> MissingPortName();
 

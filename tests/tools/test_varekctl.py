@@ -1,7 +1,7 @@
 """varekctl as a lab engineer meets it: exit codes and messages of every
 failure path, scripts, output formats, help. Runs the program (under the
-given emulator, for the Windows build) against the simulated instrument that
-run_with_sim.sh started.
+given emulator: Wine for the Windows build, qemu-user for an ARM one)
+against the simulated instrument that run_with_sim.sh started.
 
     test_varekctl.py VAREKCTL [EMULATOR]
 """
@@ -17,7 +17,7 @@ import unittest
 
 PROGRAM = sys.argv[1]
 EMULATOR = sys.argv[2:3]
-UNDER_WINE = bool(EMULATOR)
+UNDER_WINE = PROGRAM.endswith(".exe")
 PORT = os.environ["VAREK_SIM_C_PORT"]
 del sys.argv[1:]
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))

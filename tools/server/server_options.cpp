@@ -149,7 +149,7 @@ ServerOptions ParseOptions(int argc, char** argv) {
             const auto count = PositiveNumber(value, 65535);
             if (!count)
                 throw UsageError("--max-connections takes a whole number from 1 to 65535, got " + value);
-            options.max_connections = *count;
+            options.max_connections = static_cast<std::size_t>(*count);  // at most 65535
         } else {
             throw UsageError("unknown argument " + arg + " (varek-server --help)");
         }
