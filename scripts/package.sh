@@ -3,10 +3,11 @@
 #   varek-VERSION-windows-x64.zip     varek.dll, the programs, import libraries for
 #                                     MSVC and MinGW, headers, CMake package, Python
 #                                     module, README-windows.txt, LICENSE, SHA256SUMS
-#   varek-VERSION-linux-x86_64.tar.gz the Linux install tree
+#   varek-VERSION-linux-x86_64.tar.gz the Linux install tree (also -aarch64 and -armhf)
 #   libvarek1_, libvarek-dev_, varek_VERSION_amd64.deb, python3-varek_VERSION_all.deb
-#                                     the same as Debian packages (CPack components)
-#   varek-VERSION-py3-none-manylinux_2_34_x86_64.whl, varek-VERSION-py3-none-win_amd64.whl
+#                                     the same as Debian packages (CPack components),
+#                                     the first three also for arm64 and armhf
+#   varek-VERSION-py3-none-manylinux_2_34_x86_64.whl, ..._aarch64.whl, ...-win_amd64.whl
 #                                     the Python package with the library and varek-sim inside
 #   varek-VERSION.tar.gz              its source distribution, which builds both from source
 #   varek-VERSION-openapi.json        the HTTP API of varek-server, as OpenAPI 3.1
@@ -16,6 +17,9 @@
 # dist/: for Linux under usr/lib/debug/.build-id/ (unpacked at /, gdb finds
 # it by the binary's build id), for Windows NAME.debug files that the
 # binaries name in a debug link (gdb finds them beside the binary).
+# The ARM builds are those of the linux-arm64 and linux-armhf presets, whose
+# tests ran under qemu-user on these very binaries (scripts/test-all.sh builds
+# them first; they are built here when it has not).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/quietly.sh
@@ -35,6 +39,31 @@ split_debug() {
   [ -z "$link" ] || (cd "$(dirname "$debug")" && "$objcopy" --add-gnu-debuglink="$(basename "$debug")" "$file")
 }
 
+# package_linux BUILD CPU TOOL_PREFIX: installs BUILD, moves its binaries' debug
+# information to dist-debug/ (with TOOL_PREFIX's objcopy and strip), and
+# writes its tarball varek-VERSION-linux-CPU.tar.gz and its Debian packages
+# to dist/: the architecture-independent one only from the native build.
+package_linux() {
+  local build=$1 cpu=$2 tools=$3
+  local name=varek-$version-linux-$cpu stage=$work/stage-$cpu
+  DESTDIR="$stage" quietly cmake --install "$build"
+  for binary in "$stage/usr/bin/"* "$stage"/usr/lib/*/libvarek.so."$version"; do
+    readelf -h "$binary" >/dev/null 2>&1 || continue  # a script
+    build_id=$(readelf -n "$binary" | sed -n 's/.*Build ID: //p')
+    split_debug "${tools}objcopy" "${tools}strip" "$binary" \
+                "$root/dist-debug/$name-debug/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug"
+  done
+  tar -C "$root/dist-debug" --owner=0 --group=0 -czf "dist-debug/$name-debug.tar.gz" "$name-debug"
+  rm -rf "dist-debug/$name-debug"
+  tar -C "$stage/usr" --transform "s,^\.,$name," --owner=0 --group=0 -czf "dist/$name.tar.gz" .
+  (cd "$build" && quietly cpack -G DEB -B "$work/debs-$cpu")
+  if [ -z "$tools" ]; then
+    cp "$work/debs-$cpu"/*.deb dist/
+  else
+    find "$work/debs-$cpu" -maxdepth 1 -name '*.deb' ! -name '*_all.deb' -exec cp -t dist/ {} +
+  fi
+}
+
 echo "== linux"
 # Built with debug information (-O2 -g), which goes to dist-debug/ below.
 # Installed under /usr, the libraries land in Debian's multiarch directory.
@@ -46,19 +75,19 @@ version=$(cat "$work/linux/varek-version.txt")
 quietly scripts/build-manual.sh "$work/linux/bin" "$work/manual" "$version"
 mv "$work/manual/html" "$work/manual/varek-$version-docs"
 (cd "$work/manual" && zip -qr "$root/dist/varek-$version-docs.zip" "varek-$version-docs")
-quietly cmake -DVAREK_MANUAL_ZIP="$root/dist/varek-$version-docs.zip" "$work/linux"
-linux_name=varek-$version-linux-x86_64
-DESTDIR="$work/stage" quietly cmake --install "$work/linux"
-for binary in "$work/stage/usr/bin/"* "$work/stage/usr/lib/x86_64-linux-gnu/libvarek.so.$version"; do
-  readelf -h "$binary" >/dev/null 2>&1 || continue  # a script
-  build_id=$(readelf -n "$binary" | sed -n 's/.*Build ID: //p')
-  split_debug objcopy strip "$binary" "$root/dist-debug/$linux_name-debug/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug"
+manual=-DVAREK_MANUAL_ZIP=$root/dist/varek-$version-docs.zip
+quietly cmake "$manual" "$work/linux"
+package_linux "$work/linux" x86_64 ""
+
+echo "== linux arm64 and armhf"
+for target in linux-arm64:aarch64:aarch64-linux-gnu- linux-armhf:armhf:arm-linux-gnueabihf-; do
+  IFS=: read -r preset cpu tools <<<"$target"
+  quietly cmake --preset "$preset" "$manual"
+  quietly cmake --build --preset "$preset"
+  package_linux "build/$preset" "$cpu" "$tools"
+  # The preset's build keeps no path into dist/, which the next run replaces.
+  quietly cmake --preset "$preset" -DVAREK_MANUAL_ZIP=
 done
-tar -C "$root/dist-debug" --owner=0 --group=0 -czf "dist-debug/$linux_name-debug.tar.gz" "$linux_name-debug"
-rm -rf "dist-debug/$linux_name-debug"
-tar -C "$work/stage/usr" --transform "s,^\.,$linux_name," --owner=0 --group=0 -czf "dist/$linux_name.tar.gz" .
-(cd "$work/linux" && quietly cpack -G DEB)
-cp "$work/linux"/*.deb dist/
 
 echo "== windows"
 quietly cmake -S . -B "$work/windows" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAREK_BUILD_TESTS=OFF \
@@ -91,9 +120,14 @@ build_wheel() {
           -Ccmake.define.VAREK_WARNINGS_AS_ERRORS=ON "$@" .
 }
 build_wheel linux
+# For aarch64, tagged linux_aarch64 as scikit-build-core tags a cross build.
+_PYTHON_HOST_PLATFORM=linux-aarch64 build_wheel linux-aarch64 \
+  -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake"
 # auditwheel reads the newest glibc and libstdc++ symbols the binaries use and
 # tags the wheel manylinux for them (Debian 12's toolchain: manylinux_2_34).
-PATH=$venv_bin:$PATH quietly "$python" -m auditwheel repair --wheel-dir dist "$work"/wheels-linux/*.whl
+for name in linux linux-aarch64; do
+  PATH=$venv_bin:$PATH quietly "$python" -m auditwheel repair --wheel-dir dist "$work"/wheels-$name/*.whl
+done
 build_wheel windows -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 # Built on Linux, the wheel would be tagged for it: it holds varek.dll.
 quietly "$python" -m wheel tags --platform-tag win_amd64 --remove "$work"/wheels-windows/*.whl
@@ -107,7 +141,7 @@ stage=$work/sdist
 mkdir -p "$stage/third_party/include"
 git ls-files -z | tar --null -T - -cf - | tar -C "$stage" -xf -
 {
-  for name in linux windows; do ninja -C "$work/wheel-$name" -t deps; done |
+  for name in linux linux-aarch64 windows; do ninja -C "$work/wheel-$name" -t deps; done |
     grep -oE '/usr/include/(boost|nlohmann)/[^ ]+'
   find /usr/include/boost/asio /usr/include/nlohmann -type f
 } | sort -u | sed 's,^/usr/include/,,' | (cd /usr/include && xargs cp --parents -t "$stage/third_party/include")

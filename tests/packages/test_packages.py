@@ -86,13 +86,18 @@ def deb_tree(tmp_path_factory):
 def test_dist_holds_the_artifacts_with_their_checksums():
     names = sorted(os.listdir(DIST))
     # The Linux wheel's manylinux tag is the one auditwheel found for its binaries.
-    linux_wheel = rf"varek-{VERSION}-py3-none-manylinux_2_\d+_x86_64\.whl"
-    linux_wheels = [name for name in names if re.fullmatch(linux_wheel, name)]
-    assert len(linux_wheels) == 1, names
-    wheels = linux_wheels + [f"varek-{VERSION}-py3-none-win_amd64.whl"]
+    wheels = [f"varek-{VERSION}-py3-none-win_amd64.whl"]
+    for cpu in ("x86_64", "aarch64"):
+        linux_wheels = [name for name in names
+                        if re.fullmatch(rf"varek-{VERSION}-py3-none-manylinux_2_\d+_{cpu}\.whl", name)]
+        assert len(linux_wheels) == 1, names
+        wheels += linux_wheels
     debs = [os.path.basename(deb_path(package)) for package in DEB_PACKAGES]
-    assert names == sorted([WINDOWS_NAME + ".zip", LINUX_NAME + ".tar.gz", "SHA256SUMS", f"varek-{VERSION}-openapi.json",
-                            f"varek-{VERSION}.tar.gz", f"varek-{VERSION}-docs.zip"] + debs + wheels)
+    debs += [f"{package}_{VERSION}_{architecture}.deb" for package in ("libvarek1", "libvarek-dev", "varek")
+             for architecture in ("arm64", "armhf")]
+    tarballs = [f"varek-{VERSION}-linux-{cpu}.tar.gz" for cpu in ("x86_64", "aarch64", "armhf")]
+    assert names == sorted([WINDOWS_NAME + ".zip", "SHA256SUMS", f"varek-{VERSION}-openapi.json",
+                            f"varek-{VERSION}.tar.gz", f"varek-{VERSION}-docs.zip"] + tarballs + debs + wheels)
     with open(os.path.join(DIST, f"varek-{VERSION}-openapi.json")) as document:
         assert json.load(document)["info"]["version"] == VERSION
     sums = dict(reversed(line.split()) for line in open(os.path.join(DIST, "SHA256SUMS")))

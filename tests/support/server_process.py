@@ -16,13 +16,13 @@ CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
 class SlowInstrument:
-    """varek-sim (`sim`) answering every request after `delay_ms`, and varek-server (`server`) in front of
-    it, started with `server_args` behind the command `prefix`."""
+    """varek-sim (`sim`, behind the command `sim_prefix`) answering every request after `delay_ms`, and
+    varek-server (`server`) in front of it, started with `server_args` behind the command `prefix`."""
 
-    def __init__(self, server, sim, delay_ms, *server_args, prefix=()):
+    def __init__(self, server, sim, delay_ms, *server_args, prefix=(), sim_prefix=()):
         folder = tempfile.mkdtemp()
         link = os.path.join(folder, "ttyVAREK")
-        self.sim = SimProcess([sim, "--link", link] + (["--delay", str(delay_ms)] if delay_ms else []))
+        self.sim = SimProcess([*sim_prefix, sim, "--link", link] + (["--delay", str(delay_ms)] if delay_ms else []))
         self.server = subprocess.Popen([*prefix, server, "--port", link, "--listen", "127.0.0.1:0", *server_args],
                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.server.stdout.readline()
