@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the release artifacts from a clean tree and writes them to dist/:
+# Builds the release artifacts and writes them to dist/:
 #   varek-VERSION-windows-x64.zip     varek.dll, the programs, import libraries for
 #                                     MSVC and MinGW, headers, CMake package, Python
 #                                     module, README-windows.txt, LICENSE, SHA256SUMS
@@ -17,9 +17,10 @@
 # dist/: for Linux under usr/lib/debug/.build-id/ (unpacked at /, gdb finds
 # it by the binary's build id), for Windows NAME.debug files that the
 # binaries name in a debug link (gdb finds them beside the binary).
-# The ARM builds are those of the linux-arm64 and linux-armhf presets, whose
-# tests ran under qemu-user on these very binaries (scripts/test-all.sh builds
-# them first; they are built here when it has not).
+# The Windows and ARM builds are those of the windows, linux-arm64 and
+# linux-armhf presets, whose tests ran under Wine and qemu-user on these very
+# binaries (scripts/test-all.sh builds them first; they are built here when it
+# has not).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/quietly.sh
@@ -90,11 +91,11 @@ for target in linux-arm64:aarch64:aarch64-linux-gnu- linux-armhf:armhf:arm-linux
 done
 
 echo "== windows"
-quietly cmake -S . -B "$work/windows" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAREK_BUILD_TESTS=OFF \
-      --toolchain "$root/cmake/mingw-w64-x86_64.cmake"
-quietly cmake --build "$work/windows"
+# The windows preset's build, whose tests ran under Wine on these binaries.
+quietly cmake --preset windows
+quietly cmake --build --preset windows
 windows_name=varek-$version-windows-x64
-quietly cmake --install "$work/windows" --prefix "$work/$windows_name"
+quietly cmake --install build/windows --prefix "$work/$windows_name"
 # The API's description, as the Linux build's server prints it: the same program.
 cp "$work/linux/tools/server/openapi.json" "$work/$windows_name/openapi.json"
 mkdir -p "dist-debug/$windows_name-debug"
