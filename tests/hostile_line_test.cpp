@@ -87,8 +87,10 @@ TEST(HostileLine, GarbageFloodEndsTheExchangeAndKeepsItsRecordSmall) {
         EXPECT_LT(took, kExchangeBoundMs);
         const VarekExchangeReport& report = device.LastExchange();
         EXPECT_EQ(report.outcome, VarekOutcome::NoFrameHead);
-        // Far more arrived than the record keeps.
-        EXPECT_GT(report.ReceivedTotal(), 16u * 1024u);
+        // More arrived than the record keeps (under Wine, where each hunting
+        // read is a slow call, about 16 KiB in the second), and it kept its bound.
+        EXPECT_GT(report.received_omitted, 0u);
+        EXPECT_LT(report.received.size(), 3u * VarekExchangeReport::KEPT_NOISE_BYTES);
         EXPECT_LE(report.received.capacity(), 8u * 1024u);
         EXPECT_LT(report.chunks.capacity(), 4096u);
         EXPECT_NE(Why(device).find(std::to_string(report.ReceivedTotal()) + " bytes arrived"),
@@ -146,15 +148,17 @@ TEST(HostileLine, AFloodDuringThePurgeEndsInBounds) {
         float temperature = 0;
         ASSERT_TRUE(device.ReadTemperature(&temperature)) << Why(device);
         EXPECT_FLOAT_EQ(temperature, 25.0f);
-        // A purge may find the line empty for a moment between two bursts,
-        // and the exchange then fails on the noise; either way in bounds.
-        for (int attempt = 0; attempt < 2; ++attempt) {
+        // A purge may find the line empty for a moment between two bursts
+        // (the peer's thread is not scheduled), and the exchange then fails
+        // on the noise; either way in bounds. The flood wins within a few tries.
+        for (int attempt = 0; attempt < 3; ++attempt) {
             const long long took =
                 MillisecondsOf([&] { EXPECT_FALSE(device.ReadTemperature(&temperature)); });
             EXPECT_LT(took, kExchangeBoundMs);
             const VarekOutcome outcome = device.LastExchange().outcome;
             EXPECT_TRUE(outcome == VarekOutcome::LineKeepsSending || outcome == VarekOutcome::NoFrameHead)
                 << Why(device);
+            if (outcome == VarekOutcome::LineKeepsSending) break;
         }
         EXPECT_EQ(device.LastExchange().outcome, flood.last) << Why(device);
         if (flood.last == VarekOutcome::LineKeepsSending) {
