@@ -17,10 +17,10 @@
 # dist/: for Linux under usr/lib/debug/.build-id/ (unpacked at /, gdb finds
 # it by the binary's build id), for Windows NAME.debug files that the
 # binaries name in a debug link (gdb finds them beside the binary).
-# The Windows and ARM builds are those of the windows, linux-arm64 and
-# linux-armhf presets, whose tests ran under Wine and qemu-user on these very
-# binaries (scripts/test-all.sh builds them first; they are built here when it
-# has not).
+# The builds are those of the linux, windows, linux-arm64 and linux-armhf
+# presets, whose tests ran natively, under Wine and under qemu-user on these
+# very binaries (scripts/test-all.sh builds them first; they are built here
+# when it has not).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/quietly.sh
@@ -66,19 +66,21 @@ package_linux() {
 }
 
 echo "== linux"
-# Built with debug information (-O2 -g), which goes to dist-debug/ below.
-# Installed under /usr, the libraries land in Debian's multiarch directory.
-quietly cmake -S . -B "$work/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAREK_BUILD_TESTS=OFF \
-      -DCMAKE_INSTALL_PREFIX=/usr -DVAREK_INSTALL_PYTHONDIR=lib/python3/dist-packages
-quietly cmake --build "$work/linux"
-version=$(cat "$work/linux/varek-version.txt")
+# The linux preset's build (-O2 -g, the debug information goes to dist-debug/),
+# installed for the packages under /usr with the libraries in Debian's
+# multiarch directory, then given back its own layout.
+quietly cmake --preset linux
+quietly cmake --build --preset linux
+version=$(cat build/linux/varek-version.txt)
 # The reference manual, from this build's programs: in dist/ and in libvarek-dev.
-quietly scripts/build-manual.sh "$work/linux/bin" "$work/manual" "$version"
+quietly scripts/build-manual.sh build/linux/bin "$work/manual" "$version"
 mv "$work/manual/html" "$work/manual/varek-$version-docs"
 (cd "$work/manual" && zip -qr "$root/dist/varek-$version-docs.zip" "varek-$version-docs")
 manual=-DVAREK_MANUAL_ZIP=$root/dist/varek-$version-docs.zip
-quietly cmake "$manual" "$work/linux"
-package_linux "$work/linux" x86_64 ""
+quietly cmake "$manual" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)" \
+        -DVAREK_INSTALL_PYTHONDIR=lib/python3/dist-packages build/linux
+package_linux build/linux x86_64 ""
+quietly cmake -DVAREK_MANUAL_ZIP= -UCMAKE_INSTALL_PREFIX -UCMAKE_INSTALL_LIBDIR -UVAREK_INSTALL_PYTHONDIR build/linux
 
 echo "== linux arm64 and armhf"
 for target in linux-arm64:aarch64:aarch64-linux-gnu- linux-armhf:armhf:arm-linux-gnueabihf-; do
@@ -97,7 +99,7 @@ quietly cmake --build --preset windows
 windows_name=varek-$version-windows-x64
 quietly cmake --install build/windows --prefix "$work/$windows_name"
 # The API's description, as the Linux build's server prints it: the same program.
-cp "$work/linux/tools/server/openapi.json" "$work/$windows_name/openapi.json"
+cp build/linux/tools/server/openapi.json "$work/$windows_name/openapi.json"
 mkdir -p "dist-debug/$windows_name-debug"
 for binary in "$work/$windows_name/bin/"*.dll "$work/$windows_name/bin/"*.exe; do
   debug=$root/dist-debug/$windows_name-debug/$(basename "$binary").debug
@@ -150,7 +152,7 @@ cp /usr/share/doc/libboost1.74-dev/copyright "$stage/third_party/LICENSE-boost"
 cp /usr/share/doc/nlohmann-json3-dev/copyright "$stage/third_party/LICENSE-nlohmann-json"
 quietly "$python" -m build --sdist --no-isolation --outdir dist "$stage"
 
-cp "$work/linux/tools/server/openapi.json" "dist/varek-$version-openapi.json"
+cp build/linux/tools/server/openapi.json "dist/varek-$version-openapi.json"
 (cd dist && sha256sum -- *.zip *.tar.gz *.deb *.whl *.json >SHA256SUMS)
 echo "== dist"
 ls -l dist

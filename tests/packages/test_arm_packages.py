@@ -18,9 +18,7 @@ import zipfile
 
 import pytest
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-DIST = os.path.join(ROOT, "dist")
-VERSION = open(os.path.join(ROOT, "build", "package", "linux", "varek-version.txt")).read().strip()
+from release import DIST, ROOT, VERSION
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from server_process import SlowInstrument  # noqa: E402
 from sim_process import SimProcess  # noqa: E402

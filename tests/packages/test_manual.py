@@ -8,11 +8,9 @@ import zipfile
 
 import pytest
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-DIST = os.path.join(ROOT, "dist")
-VERSION = open(os.path.join(ROOT, "build", "package", "linux", "varek-version.txt")).read().strip()
+from release import DIST, NATIVE_BUILD, ROOT, VERSION
 MANUAL = os.path.join(DIST, f"varek-{VERSION}-docs.zip")
-LIBRARY = os.path.join(ROOT, "build", "package", "linux", "bin", "libvarek.so")
+LIBRARY = os.path.join(NATIVE_BUILD, "bin", "libvarek.so")
 
 
 def test_the_manual_holds_every_part_and_ships_in_libvarek_dev():

@@ -20,13 +20,11 @@ import zipfile
 import pefile
 import pytest
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-DIST = os.path.join(ROOT, "dist")
+from release import DIST, NATIVE_BUILD, ROOT, VERSION
 HERE = os.path.dirname(os.path.abspath(__file__))
-VERSION = open(os.path.join(ROOT, "build", "package", "linux", "varek-version.txt")).read().strip()
 WINDOWS_NAME = f"varek-{VERSION}-windows-x64"
 LINUX_NAME = f"varek-{VERSION}-linux-x86_64"
-SIM = os.path.join(ROOT, "build", "linux", "bin", "varek-sim")
+SIM = os.path.join(NATIVE_BUILD, "bin", "varek-sim")
 WINE_RUN = os.path.join(ROOT, "build", "windows", "wine_run.sh")
 WINE_PREFIX = os.path.join(ROOT, "build", "windows", "wineprefix")
 EXTENSIONS = ["varekx_last_error", "varekx_read_status", "varekx_limits", "varekx_get_limits", "varekx_check_argument",
@@ -322,7 +320,7 @@ def test_the_deb_installed_with_apt_serves_a_users_pytest_suite_with_the_systems
 def test_man_pages_say_what_each_programs_help_says_and_the_docs_are_debians(deb_tree):
     with tarfile.open(os.path.join(DIST, LINUX_NAME + ".tar.gz")) as tarball:
         tar_names = set(tarball.getnames())
-    programs = os.path.join(ROOT, "build", "package", "linux", "bin")
+    programs = os.path.join(NATIVE_BUILD, "bin")
     for program in ("varekctl", "varek-sim", "varek-server"):
         page = os.path.join(deb_tree, "usr", "share", "man", "man1", program + ".1.gz")
         assert f"{LINUX_NAME}/share/man/man1/{program}.1.gz" in tar_names

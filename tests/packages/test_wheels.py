@@ -14,9 +14,7 @@ import zipfile
 
 import pytest
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-DIST = os.path.join(ROOT, "dist")
-VERSION = open(os.path.join(ROOT, "build", "package", "linux", "varek-version.txt")).read().strip()
+from release import DIST, ROOT, VERSION
 
 
 VENV_BIN = os.path.join(ROOT, "build", "venv", "bin")
