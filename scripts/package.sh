@@ -65,12 +65,18 @@ package_linux() {
   fi
 }
 
+# build_preset PRESET: configures and builds PRESET in its own folder, which
+# finds nothing to do when the test command has built it.
+build_preset() {
+  quietly cmake --preset "$1"
+  quietly cmake --build --preset "$1"
+}
+
 echo "== linux"
 # The linux preset's build (-O2 -g, the debug information goes to dist-debug/),
 # installed for the packages under /usr with the libraries in Debian's
 # multiarch directory, then given back its own layout.
-quietly cmake --preset linux
-quietly cmake --build --preset linux
+build_preset linux
 version=$(cat build/linux/varek-version.txt)
 # The reference manual, from this build's programs: in dist/ and in libvarek-dev.
 quietly scripts/build-manual.sh build/linux/bin "$work/manual" "$version"
@@ -85,17 +91,16 @@ quietly cmake -DVAREK_MANUAL_ZIP= -UCMAKE_INSTALL_PREFIX -UCMAKE_INSTALL_LIBDIR 
 echo "== linux arm64 and armhf"
 for target in linux-arm64:aarch64:aarch64-linux-gnu- linux-armhf:armhf:arm-linux-gnueabihf-; do
   IFS=: read -r preset cpu tools <<<"$target"
-  quietly cmake --preset "$preset" "$manual"
-  quietly cmake --build --preset "$preset"
+  build_preset "$preset"
+  quietly cmake "$manual" "build/$preset"
   package_linux "build/$preset" "$cpu" "$tools"
   # The preset's build keeps no path into dist/, which the next run replaces.
-  quietly cmake --preset "$preset" -DVAREK_MANUAL_ZIP=
+  quietly cmake -DVAREK_MANUAL_ZIP= "build/$preset"
 done
 
 echo "== windows"
 # The windows preset's build, whose tests ran under Wine on these binaries.
-quietly cmake --preset windows
-quietly cmake --build --preset windows
+build_preset windows
 windows_name=varek-$version-windows-x64
 quietly cmake --install build/windows --prefix "$work/$windows_name"
 # The API's description, as the Linux build's server prints it: the same program.
